@@ -1,0 +1,22 @@
+// Everything that lives as long as the engine process: built once by main, or by a test.
+#pragma once
+
+#include <cstdint>
+
+#include "engine/clock.h"
+#include "engine/game_state.h"
+#include "patterns/templates.h"
+#include "search/tree.h"
+
+namespace kestrova {
+
+struct Engine {
+  Engine(Clock& clock, uint64_t seed);
+
+  Clock& clock;
+  Patterns patterns;  // built before the search, whose scanner reads it
+  GameState game;
+  Search search;
+};
+
+}  // namespace kestrova

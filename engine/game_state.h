@@ -1,0 +1,28 @@
+// The program-wide game state: one instance, owned by main and passed by reference.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/board.h"
+
+namespace kestrova {
+
+struct Move {
+  int32_t x = 0;  // board indices: protocol coordinate plus 1
+  int32_t y = 0;
+};
+
+struct GameState {
+  Board GameBoard{};
+  Move LastOpponentMove;
+  int64_t TurnStartTime = 0;
+  int64_t msTurnTime = 0;
+  int64_t msMatchTime = 0;  // 0 until the manager sends one; a sent 0 is stored as 10000000
+  int64_t GameRunningTime = 0;
+  int64_t MaxMemory = 0;  // bytes; 0 = no limit
+  int32_t TemplateCount = 0;
+  std::string Version = "v1.0.2";
+};
+
+}  // namespace kestrova

@@ -1,0 +1,176 @@
+#include "engine/protocol.h"
+
+#include "engine/log.h"
+#include "search/turn.h"
+
+namespace kestrova {
+namespace {
+
+// Longer lines are cut: no command needs more, and input must not grow memory unbounded.
+constexpr size_t kMaxLine = 4096;
+constexpr int kBeginPauseMs = 100;
+constexpr int64_t kNoMatchLimit = 10000000;
+
+bool ValidCoordinate(int64_t v) { return v >= 0 && v < BoardSize; }
+
+}  // namespace
+
+int64_t ParseNumber(std::string_view field, bool* hasDigits) {
+  size_t k = 0;
+  while (k < field.size() && (field[k] == ' ' || field[k] == '\t')) ++k;
+  bool negative = false;
+  if (k < field.size() && (field[k] == '-' || field[k] == '+')) negative = field[k++] == '-';
+  unsigned base = 10;
+  if (k < field.size() && field[k] == '$') base = 16, ++k;
+  else if (k < field.size() && field[k] == '%') base = 2, ++k;
+  uint64_t value = 0;  // unsigned, so overlong numbers wrap instead of overflowing
+  bool any = false;
+  for (; k < field.size(); ++k) {
+    const char c = field[k];
+    unsigned digit;
+    if (c >= '0' && c <= '9') digit = unsigned(c - '0');
+    else if (base == 16 && c >= 'a' && c <= 'f') digit = unsigned(c - 'a' + 10);
+    else if (base == 16 && c >= 'A' && c <= 'F') digit = unsigned(c - 'A' + 10);
+    else break;
+    if (digit >= base) break;
+    value = value * base + digit;
+    any = true;
+  }
+  if (hasDigits) *hasDigits = any;
+  return static_cast<int64_t>(negative ? 0 - value : value);
+}
+
+std::string_view Field(std::string_view text, char sep, int k) {
+  for (int f = 1; f < k; ++f) {
+    const size_t at = text.find(sep);
+    if (at == std::string_view::npos) return {};
+    text.remove_prefix(at + 1);
+  }
+  return text.substr(0, text.find(sep));
+}
+
+std::string AboutLine(const GameState& game) {
+  return "name=\"Kestrova\", version=\"" + game.Version +
+         "\", author=\"Orrin Tavel\", country=\"Valdoria\"";
+}
+
+bool CommandLoop::Feed(std::string_view bytes) {
+  for (char c : bytes) {
+    if (ended_) return false;
+    if (c == '\0') break;  // a NUL ends what this read delivered
+    if (c == '\r' || c == '\n') {
+      // Empty lines (and the LF of a CR LF) are skipped.
+      if (!pending_.empty()) {
+        std::string line;
+        line.swap(pending_);
+        HandleLine(line);
+      }
+      continue;
+    }
+    if (pending_.size() < kMaxLine) pending_.push_back(c);
+  }
+  return !ended_;
+}
+
+void CommandLoop::HandleLine(std::string_view line) {
+  const std::string_view word = line.substr(0, 4);
+  GameState& game = engine_.game;
+  if (word == "STAR") {
+    Start(line);
+  } else if (word == "BEGI") {
+    if (game.GameBoard.at(11, 11) == Empty) {
+      out_.WriteLine("10,10");
+      game.GameBoard.at(11, 11) = Own;
+      engine_.clock.SleepMs(kBeginPauseMs);
+    } else {
+      AskForMove();  // the centre is taken: an opening there would be an illegal move
+    }
+  } else if (word == "TURN") {
+    Turn(line);
+  } else if (word == "INFO") {
+    Info(line);
+  } else if (word == "BOAR") {
+    BoardMode_ = 1;
+    ClearPlayingArea(game.GameBoard);  // BOARD hands over the whole position
+  } else if (word == "DONE") {
+    BoardMode_ = 0;
+    AskForMove();
+  } else if (line == "END") {
+    Log("Shutting Down");
+    ended_ = true;
+  } else if (word == "ABOU") {
+    out_.WriteLine(AboutLine(game));
+  } else if (BoardMode_ == 1) {
+    StoneLine(line);
+  } else {
+    out_.WriteLine("UNKNOWN");
+  }
+}
+
+void CommandLoop::Start(std::string_view line) {
+  bool hasDigits = false;
+  const int64_t size = ParseNumber(Field(line, ' ', 2), &hasDigits);
+  if (hasDigits && size != BoardSize) {
+    out_.WriteLine("ERROR unsupported board size");
+    return;
+  }
+  out_.WriteLine("OK");
+  ResetBoard(engine_.game.GameBoard);
+  engine_.game.GameRunningTime = 0;  // each game has its own match clock
+  Log("Total Templates: " + std::to_string(engine_.game.TemplateCount));
+}
+
+void CommandLoop::Turn(std::string_view line) {
+  const std::string_view arg = Field(line, ' ', 2);
+  const auto x = static_cast<int32_t>(ParseNumber(Field(arg, ',', 1)));
+  const auto y = static_cast<int32_t>(ParseNumber(Field(arg, ',', 2)));
+  if (!ValidCoordinate(x) || !ValidCoordinate(y)) {
+    out_.WriteLine("ERROR coordinates outside the board");
+    return;
+  }
+  GameState& game = engine_.game;
+  if (game.GameBoard.at(x + 1, y + 1) != Empty) {
+    out_.WriteLine("ERROR cell is occupied");
+    return;
+  }
+  game.LastOpponentMove = Move{x + 1, y + 1};
+  game.GameBoard.at(x + 1, y + 1) = Opponent;
+  AskForMove();
+}
+
+void CommandLoop::Info(std::string_view line) {
+  const std::string_view key = Field(line, ' ', 2);
+  const int64_t value = ParseNumber(Field(line, ' ', 3));
+  GameState& game = engine_.game;
+  if (key == "timeout_turn") {
+    game.msTurnTime = value;
+    Log("msTurnTime: " + std::to_string(value));
+  } else if (key == "timeout_match") {
+    game.msMatchTime = value == 0 ? kNoMatchLimit : value;
+    Log("timeout_match: " + std::to_string(game.msMatchTime));
+  } else if (key == "max_memory") {
+    game.MaxMemory = value;
+    SetMemoryLimit(engine_.search, value);
+  }
+}
+
+void CommandLoop::StoneLine(std::string_view line) {
+  const auto x = static_cast<int32_t>(ParseNumber(Field(line, ',', 1)));
+  const auto y = static_cast<int32_t>(ParseNumber(Field(line, ',', 2)));
+  const int64_t who = ParseNumber(Field(line, ',', 3));
+  if (!ValidCoordinate(x) || !ValidCoordinate(y)) return;
+  GameState& game = engine_.game;
+  if (who == 1) {
+    game.GameBoard.at(x + 1, y + 1) = Own;
+  } else if (who == 2) {
+    game.GameBoard.at(x + 1, y + 1) = Opponent;
+    game.LastOpponentMove = Move{x + 1, y + 1};
+  }
+}
+
+void CommandLoop::AskForMove() {
+  engine_.game.TurnStartTime = engine_.clock.NowMs();
+  out_.WriteLine(PlayTurn(engine_.game, engine_.search, engine_.clock));
+}
+
+}  // namespace kestrova

@@ -1,0 +1,54 @@
+// The command loop: bytes from the manager in, replies out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "engine/engine.h"
+
+namespace kestrova {
+
+// Where replies go; each reply must reach the manager before the next line is handled.
+class ReplySink {
+ public:
+  virtual ~ReplySink() = default;
+  virtual void WriteLine(std::string_view text) = 0;  // adds CR LF and flushes
+};
+
+// A number as the protocol reads it: leading blanks, optional sign, then decimal digits,
+// or hexadecimal after "$", or binary after "%". No digits reads as 0.
+int64_t ParseNumber(std::string_view field, bool* hasDigits = nullptr);
+
+// Field k (from 1) of text cut at sep; empty past the last separator.
+std::string_view Field(std::string_view text, char sep, int k);
+
+class CommandLoop {
+ public:
+  CommandLoop(Engine& engine, ReplySink& out) : engine_(engine), out_(out) {}
+
+  // Handles the bytes of one read. A line is handled once its end (CR LF, LF or CR)
+  // has arrived; a partial line waits for the next read. Returns false after END.
+  bool Feed(std::string_view bytes);
+
+  void HandleLine(std::string_view line);
+  bool ended() const { return ended_; }
+  int32_t BoardMode() const { return BoardMode_; }
+
+ private:
+  void Turn(std::string_view line);
+  void Start(std::string_view line);
+  void Info(std::string_view line);
+  void StoneLine(std::string_view line);
+  void AskForMove();
+
+  Engine& engine_;
+  ReplySink& out_;
+  std::string pending_;
+  int32_t BoardMode_ = 0;
+  bool ended_ = false;
+};
+
+std::string AboutLine(const GameState& game);
+
+}  // namespace kestrova

@@ -1,0 +1,54 @@
+#include <cmath>
+
+#include "engine/log.h"
+#include "search/tree.h"
+
+namespace kestrova {
+
+void ComputeUCB1(Search& search, int32_t child) {
+  TreeNode& c = search.nodes[child];
+  const double n = c.Visits;
+  const double parentVisits = search.nodes[c.ParentID].Visits;
+  c.UCB1_Score =
+      static_cast<float>(double(c.Total) / n + 3.0 * (std::sqrt(parentVisits / n) - 1.0));
+}
+
+void Iterate(Search& search, int32_t node) {
+  for (;;) {
+    TreeNode& n = search.nodes[node];
+    if (n.isTerminal == 1) {
+      n.Visits += 1;
+      n.Total = static_cast<float>(n.RolloutScore);  // replaced, not added to
+      Backpropagate(search, node);
+      return;
+    }
+    if (n.ChildCount == 0) {
+      Expand(search, node);
+      return;
+    }
+    if (n.ChildCount < 0) {
+      Log("Poisoned... null?");
+      return;
+    }
+    const int count = n.ChildCount;
+    const int32_t first = n.FirstChild;
+    for (int32_t c = first; c < first + count; ++c) {
+      if (search.nodes[c].Visits == 0) {
+        Rollout(search, c);
+        return;
+      }
+    }
+    float best = -100000.0f;
+    for (int32_t c = first; c < first + count; ++c) {
+      ComputeUCB1(search, c);
+      if (search.nodes[c].UCB1_Score > best) best = search.nodes[c].UCB1_Score;
+    }
+    int32_t ties[kMaxSPoints + 1];
+    int tieCount = 0;
+    for (int32_t c = first; c < first + count; ++c)
+      if (search.nodes[c].UCB1_Score == best) ties[++tieCount] = c;
+    node = ties[search.rng.Draw(tieCount)];
+  }
+}
+
+}  // namespace kestrova

@@ -1,0 +1,42 @@
+#include <cmath>
+
+#include "search/tree.h"
+
+namespace kestrova {
+
+void Rollout(Search& search, int32_t node) {
+  Board board;
+  NodeBoard(search, node, board);
+  SPointList spoints;
+  TreeNode& n = search.nodes[node];
+  const int32_t v = search.scanner.FindSPoints(board, spoints, n.turn);
+  // Seen from the player who moved into the node.
+  n.RolloutScore = n.turn == Opponent ? v : -v;
+  n.Total = static_cast<float>(n.RolloutScore);
+  n.Visits = 1;
+  n.isTerminal = (n.RolloutScore == kFiveValue || n.RolloutScore == -kFiveValue) ? 1 : 0;
+  Backpropagate(search, node);
+}
+
+void Backpropagate(Search& search, int32_t node) {
+  const TreeNode& leaf = search.nodes[node];
+  const int32_t s = leaf.RolloutScore;
+  const int t = leaf.turn;
+  int32_t p = leaf.ParentID;
+  int32_t d = 1;
+  while (search.nodes[p].RootFlag == 0) {
+    TreeNode& n = search.nodes[p];
+    const double delta = double(s) - d;
+    n.Total = static_cast<float>(n.turn == t ? double(n.Total) + delta : double(n.Total) - delta);
+    n.Visits += 1;
+    p = n.ParentID;
+    ++d;
+  }
+  TreeNode& root = search.nodes[p];
+  root.Visits += 1;
+  // The root keeps the best value seen since it became the root, not a sum.
+  const auto rounded = static_cast<int32_t>(std::nearbyint(double(root.Total)));
+  root.Total = static_cast<float>(std::max(rounded, s));
+}
+
+}  // namespace kestrova

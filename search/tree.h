@@ -1,0 +1,105 @@
+// The search tree: nodes in one index-addressed store, children of a node consecutive.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "engine/board.h"
+#include "patterns/scan.h"
+
+namespace kestrova {
+
+// A node does not carry its board: the board is the root's board plus the moves on the
+// path up to the root, rebuilt when the node is expanded or evaluated. That keeps a
+// node at a few dozen bytes, so the same memory holds a far bigger tree.
+struct TreeNode {
+  int32_t ParentID;
+  float Total;
+  int32_t Visits;
+  int32_t ChildCount;  // 0 not expanded, -1 dead end, n >= 1 children
+  int32_t RolloutScore;
+  float UCB1_Score;
+  int32_t FirstChild;  // children are FirstChild .. FirstChild + ChildCount - 1
+  int16_t S_Score;
+  uint8_t x, y;  // location: the cell of the move into this node
+  int8_t turn;
+  int8_t RootFlag;
+  int8_t isTerminal;
+  int8_t keep;  // mark used only while the store is compacted
+
+  // Child number k, counted from 1 as in the child list.
+  int32_t child(int k) const { return FirstChild + k - 1; }
+};
+
+// Blocks of nodes, so growth never moves or copies the nodes already made.
+class NodeStore {
+ public:
+  static constexpr int kBlockBits = 15;
+  static constexpr int32_t kBlockNodes = 1 << kBlockBits;
+
+  TreeNode& operator[](int32_t i) { return blocks_[i >> kBlockBits][i & (kBlockNodes - 1)]; }
+  const TreeNode& operator[](int32_t i) const {
+    return blocks_[i >> kBlockBits][i & (kBlockNodes - 1)];
+  }
+  int32_t size() const { return size_; }
+  // Grows to n zeroed nodes, or shrinks to n nodes and frees the blocks no longer used.
+  void resize(int32_t n);
+  int64_t bytesReserved() const {
+    return int64_t(blocks_.size()) * kBlockNodes * int64_t(sizeof(TreeNode));
+  }
+
+ private:
+  std::vector<std::unique_ptr<TreeNode[]>> blocks_;
+  int32_t size_ = 0;
+};
+
+// Uniform integers for the tie draw; the seed is injectable so searches can be replayed.
+class Rng {
+ public:
+  explicit Rng(uint64_t seed) : gen_(seed) {}
+  // Uniform in 1..n, without the bias of a plain modulo.
+  int32_t Draw(int32_t n);
+
+ private:
+  std::mt19937_64 gen_;
+};
+
+uint64_t RandomSeed();
+
+struct Search {
+  Search(const Patterns& patterns, uint64_t seed);
+
+  NodeStore nodes;
+  int32_t lastNodeIndex = 0;
+  int32_t rootIndex = 0;
+  Board rootBoard{};      // the position of node rootIndex
+  int32_t ForcedFlag = 0;
+  bool resetPending = false;  // the next turn must start from a fresh tree
+  bool storeFull = false;     // an expansion was refused: the node store hit its bound
+  int64_t lastIterations = 0; // iterations of the last searched turn, for the speed figures
+  int64_t maxNodes = 0;       // the bound of the node store, in nodes
+  Scanner scanner;
+  Rng rng;
+};
+
+// Discards every node and starts a tree of one zeroed node, index 0.
+void ResetTree(Search& search);
+
+// The board of a node at or below the current root.
+void NodeBoard(const Search& search, int32_t node, Board& board);
+
+void Expand(Search& search, int32_t node);
+void Rollout(Search& search, int32_t node);
+void Backpropagate(Search& search, int32_t node);
+void ComputeUCB1(Search& search, int32_t child);
+void Iterate(Search& search, int32_t node);
+
+// Keeps only the subtree below the root, renumbered from 0 in creation order, in place.
+void CompactTree(Search& search);
+
+// Sets the node store's bound from the manager's max_memory (0 = no limit).
+void SetMemoryLimit(Search& search, int64_t maxMemoryBytes);
+
+}  // namespace kestrova

@@ -1,0 +1,31 @@
+// The turn driver: prepares the root, searches within the time band, picks the move.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/clock.h"
+#include "engine/game_state.h"
+#include "search/tree.h"
+
+namespace kestrova {
+
+// Plays the engine's move on GameBoard and returns it as protocol "x,y", or an
+// "ERROR ..." reply when no cell is left.
+std::string PlayTurn(GameState& game, Search& search, Clock& clock);
+
+// Re-roots the tree at the opponent's reply when that keeps the same position, else
+// starts a fresh tree; the root then holds GameBoard with side 2 to move.
+void PrepareRoot(GameState& game, Search& search);
+
+// The root child chosen as the move, or -1 when the root has no child.
+int32_t FinalChoice(Search& search);
+
+// A search of a fixed number of iterations from GameBoard, with no clock involved: the
+// bench's deterministic search. Returns the chosen root child, or -1.
+int32_t SearchFixed(GameState& game, Search& search, int64_t iterations);
+
+// The no-candidate cell: first empty cell with both indices in 2..20.
+bool FallbackCell(const Board& board, int& x, int& y);
+
+}  // namespace kestrova

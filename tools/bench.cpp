@@ -1,0 +1,2 @@
+int kestrova_bench_placeholder;
+namespace kestrova::tools { int Bench(int, char**) { return 1; } }

@@ -1,0 +1,9 @@
+// Subcommands of the kestrova tool; each returns the process exit status.
+#pragma once
+
+namespace kestrova::tools {
+
+int Eval(int argc, char** argv);
+int Bench(int argc, char** argv);
+
+}  // namespace kestrova::tools

@@ -1,0 +1,31 @@
+// kestrova: the engine's command line for people.
+#include <cstdio>
+#include <cstring>
+
+#include "tools/commands.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: kestrova <command> [options]\n"
+    "  eval [--to-move 2|3]   scan a 20x20 position read on stdin\n"
+    "  bench                  fixed searches: node counts, signature, speed\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kestrova::tools;
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return 2;
+  }
+  const char* command = argv[1];
+  if (std::strcmp(command, "eval") == 0) return Eval(argc - 2, argv + 2);
+  if (std::strcmp(command, "bench") == 0) return Bench(argc - 2, argv + 2);
+  if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "help") == 0) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
+  std::fprintf(stderr, "kestrova: unknown command '%s'\n%s", command, kUsage);
+  return 2;
+}
