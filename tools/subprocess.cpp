@@ -1,0 +1,193 @@
+#include "tools/subprocess.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <fstream>
+#include <thread>
+
+namespace kestrova {
+
+int64_t MonotonicMs() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+std::vector<std::string> Subprocess::Shell(const std::string& commandLine) {
+  return {"/bin/sh", "-c", "exec " + commandLine};
+}
+
+Subprocess::~Subprocess() {
+  if (pid_ > 0 && !reaped_) {
+    Kill();
+  }
+  if (in_ >= 0) close(in_);
+  if (out_ >= 0) close(out_);
+}
+
+bool Subprocess::Start(const std::vector<std::string>& argv, std::string* error, bool quietStderr) {
+  signal(SIGPIPE, SIG_IGN);  // a child that dies must not take us with it on the next write
+  int toChild[2], fromChild[2];
+  if (pipe(toChild) != 0) {
+    if (error) *error = std::strerror(errno);
+    return false;
+  }
+  if (pipe(fromChild) != 0) {
+    if (error) *error = std::strerror(errno);
+    close(toChild[0]);
+    close(toChild[1]);
+    return false;
+  }
+  std::vector<char*> args;
+  for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  const pid_t pid = fork();
+  if (pid < 0) {
+    if (error) *error = std::strerror(errno);
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) close(fd);
+    return false;
+  }
+  if (pid == 0) {
+    setpgid(0, 0);
+    dup2(toChild[0], 0);
+    dup2(fromChild[1], 1);
+    if (quietStderr) {
+      const int null = open("/dev/null", O_WRONLY);
+      if (null >= 0) dup2(null, 2);
+    }
+    for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) close(fd);
+    signal(SIGPIPE, SIG_DFL);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  setpgid(pid, pid);
+  close(toChild[0]);
+  close(fromChild[1]);
+  in_ = toChild[1];
+  out_ = fromChild[0];
+  fcntl(in_, F_SETFD, FD_CLOEXEC);
+  fcntl(out_, F_SETFD, FD_CLOEXEC);
+  pid_ = pid;
+  return true;
+}
+
+bool Subprocess::Write(std::string_view bytes) {
+  while (!bytes.empty()) {
+    if (in_ < 0) return false;
+    const ssize_t n = write(in_, bytes.data(), bytes.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    bytes.remove_prefix(size_t(n));
+  }
+  return true;
+}
+
+void Subprocess::CloseStdin() {
+  if (in_ >= 0) close(in_);
+  in_ = -1;
+}
+
+bool Subprocess::FillBuffer(int64_t timeoutMs) {
+  if (outClosed_) return false;
+  pollfd p{out_, POLLIN, 0};
+  const int ready = poll(&p, 1, int(std::max<int64_t>(0, timeoutMs)));
+  if (ready <= 0) return false;
+  char chunk[4096];
+  const ssize_t n = read(out_, chunk, sizeof chunk);
+  if (n <= 0) {
+    if (n < 0 && errno == EINTR) return true;
+    outClosed_ = true;
+    return false;
+  }
+  buffer_.append(chunk, size_t(n));
+  return true;
+}
+
+Subprocess::ReadStatus Subprocess::ReadLine(std::string& line, int64_t timeoutMs) {
+  const int64_t deadline = MonotonicMs() + timeoutMs;
+  for (;;) {
+    const size_t end = buffer_.find_first_of("\r\n");
+    // A CR at the very end may be the first half of CR LF: wait a little for the LF.
+    if (end != std::string::npos && !(buffer_[end] == '\r' && end + 1 == buffer_.size() &&
+                                       !outClosed_ && MonotonicMs() < deadline)) {
+      line = buffer_.substr(0, end);
+      size_t skip = end + 1;
+      if (buffer_[end] == '\r' && skip < buffer_.size() && buffer_[skip] == '\n') ++skip;
+      buffer_.erase(0, skip);
+      return ReadStatus::Line;
+    }
+    if (outClosed_) {
+      if (!buffer_.empty()) {
+        line.swap(buffer_);
+        buffer_.clear();
+        return ReadStatus::Line;
+      }
+      return ReadStatus::Closed;
+    }
+    const int64_t left = deadline - MonotonicMs();
+    if (left <= 0) return ReadStatus::Timeout;
+    FillBuffer(left);
+  }
+}
+
+std::string Subprocess::ReadAll(int64_t timeoutMs) {
+  const int64_t deadline = MonotonicMs() + timeoutMs;
+  while (!outClosed_) {
+    const int64_t left = deadline - MonotonicMs();
+    if (left <= 0) break;
+    FillBuffer(left);
+  }
+  std::string all;
+  all.swap(buffer_);
+  return all;
+}
+
+bool Subprocess::Wait(int64_t timeoutMs, int* exitStatus) {
+  if (pid_ <= 0) return false;
+  const int64_t deadline = MonotonicMs() + timeoutMs;
+  while (!reaped_) {
+    const pid_t r = waitpid(pid_, &status_, WNOHANG);
+    if (r == pid_) {
+      reaped_ = true;
+      break;
+    }
+    if (r < 0 && errno != EINTR) return false;
+    if (MonotonicMs() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (exitStatus) *exitStatus = status_;
+  return true;
+}
+
+bool Subprocess::Running() { return pid_ > 0 && !Wait(0); }
+
+void Subprocess::Kill() {
+  if (pid_ <= 0 || reaped_) return;
+  kill(-pid_, SIGKILL);
+  kill(pid_, SIGKILL);
+  Wait(5000);
+}
+
+int64_t Subprocess::PeakResidentBytes() const {
+  if (pid_ <= 0) return -1;
+  std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
+  std::string key;
+  while (status >> key) {
+    if (key == "VmHWM:") {
+      int64_t kb = 0;
+      status >> kb;
+      return kb * 1024;
+    }
+    std::getline(status, key);
+  }
+  return -1;
+}
+
+}  // namespace kestrova
