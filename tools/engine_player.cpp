@@ -1,0 +1,134 @@
+#include "tools/engine_player.h"
+
+#include <sys/wait.h>
+
+namespace kestrova::referee {
+namespace {
+
+constexpr const char* kLineEnd = "\r\n";
+
+bool StartsWith(const std::string& text, std::string_view prefix) {
+  return text.compare(0, prefix.size(), prefix) == 0;
+}
+
+// The value of key="value" in an ABOUT line, or "".
+std::string AboutField(const std::string& about, const std::string& key) {
+  const std::string marker = key + "=\"";
+  size_t at = about.find(marker);
+  // The key must start a field, so "name" does not match inside "engine_name".
+  while (at != std::string::npos && at > 0 && about[at - 1] != ' ' && about[at - 1] != ',')
+    at = about.find(marker, at + 1);
+  if (at == std::string::npos) return "";
+  const size_t start = at + marker.size();
+  const size_t end = about.find('"', start);
+  return about.substr(start, end == std::string::npos ? std::string::npos : end - start);
+}
+
+}  // namespace
+
+std::string BoardCommand(const std::vector<PlacedStone>& stones, Stone own) {
+  std::string command = std::string("BOARD") + kLineEnd;
+  for (const PlacedStone& s : stones)
+    command += ProtocolText(s.at) + (s.stone == own ? ",1" : ",2") + kLineEnd;
+  return command + "DONE" + kLineEnd;
+}
+
+std::string NameFromAbout(const std::string& about) {
+  const std::string name = AboutField(about, "name");
+  if (name.empty()) return "";
+  const std::string version = AboutField(about, "version");
+  return version.empty() ? name : name + " " + version;
+}
+
+bool EnginePlayer::Launch(const std::string& commandLine, bool quietStderr, std::string& error) {
+  launched_ = process_.Start(Subprocess::Shell(commandLine), &error, quietStderr);
+  return launched_;
+}
+
+Subprocess::ReadStatus EnginePlayer::ReadReply(std::string& line, int64_t deadlineMs) {
+  for (;;) {
+    const Subprocess::ReadStatus status = process_.ReadLine(line, deadlineMs - MonotonicMs());
+    if (status != Subprocess::ReadStatus::Line) return status;
+    if (!StartsWith(line, "MESSAGE") && !StartsWith(line, "DEBUG")) return status;
+  }
+}
+
+std::string EnginePlayer::About(int64_t timeoutMs) {
+  if (!launched_) return "";
+  const int64_t deadline = MonotonicMs() + timeoutMs;
+  process_.Write(std::string("ABOUT") + kLineEnd);
+  std::string line;
+  if (ReadReply(line, deadline) != Subprocess::ReadStatus::Line) return "";
+  return NameFromAbout(line);
+}
+
+bool EnginePlayer::Start(int64_t timeoutMs, std::string& failure) {
+  if (!launched_) {
+    failure = "could not be started";
+    return false;
+  }
+  const int64_t deadline = MonotonicMs() + timeoutMs;
+  process_.Write(std::string("START ") + std::to_string(BoardSize) + kLineEnd);
+  std::string line;
+  switch (ReadReply(line, deadline)) {
+    case Subprocess::ReadStatus::Line:
+      if (line == "OK") return true;
+      failure = "refused START: '" + line + "'";
+      return false;
+    case Subprocess::ReadStatus::Timeout:
+      failure = "did not answer START within " + std::to_string(timeoutMs) + " ms";
+      return false;
+    case Subprocess::ReadStatus::Closed:
+      failure = "closed its output at START (" + DescribeExit() + ")";
+      return false;
+  }
+  return false;
+}
+
+void EnginePlayer::Info(const std::string& key, int64_t value) {
+  if (launched_) process_.Write("INFO " + key + " " + std::to_string(value) + kLineEnd);
+}
+
+MoveReply EnginePlayer::Ask(const std::string& commands, int64_t timeoutMs) {
+  MoveReply reply;
+  const int64_t sent = MonotonicMs();
+  // A game's commands stay far below a pipe's capacity, so this write cannot block even on
+  // an engine that stopped reading.
+  if (launched_) process_.Write(commands);
+  std::string line;
+  const Subprocess::ReadStatus status =
+      launched_ ? ReadReply(line, sent + timeoutMs) : Subprocess::ReadStatus::Closed;
+  reply.elapsedMs = MonotonicMs() - sent;
+  if (status == Subprocess::ReadStatus::Timeout) {
+    reply.kind = MoveReply::Kind::Timeout;
+  } else if (status == Subprocess::ReadStatus::Closed) {
+    reply.kind = MoveReply::Kind::Closed;
+  } else if (const auto move = ParseEngineMove(line)) {
+    reply.kind = MoveReply::Kind::Move;
+    reply.move = *move;
+  } else {
+    reply.kind = MoveReply::Kind::Malformed;
+    reply.text = line;
+  }
+  return reply;
+}
+
+void EnginePlayer::SendEnd() {
+  if (launched_) process_.Write(std::string("END") + kLineEnd);
+}
+
+void EnginePlayer::Finish(int64_t deadlineMs) {
+  if (!launched_) return;
+  if (!process_.Wait(deadlineMs - MonotonicMs())) process_.Kill();
+}
+
+std::string EnginePlayer::DescribeExit() {
+  // A closed output usually means the process is on its way out: give it a moment.
+  int status = 0;
+  if (!launched_ || !process_.Wait(200, &status)) return "";
+  if (WIFEXITED(status)) return "exited with status " + std::to_string(WEXITSTATUS(status));
+  if (WIFSIGNALED(status)) return "killed by signal " + std::to_string(WTERMSIG(status));
+  return "";
+}
+
+}  // namespace kestrova::referee

@@ -1,0 +1,64 @@
+// One protocol engine as a child process, seen from the manager's side: every wait bounded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/game_rules.h"
+#include "tools/subprocess.h"
+
+namespace kestrova::referee {
+
+struct PlacedStone {
+  Point at;
+  Stone stone = Stone::None;
+};
+
+// BOARD, one x,y,who line per stone in the order played (1 = own's, 2 = the other's), DONE.
+std::string BoardCommand(const std::vector<PlacedStone>& stones, Stone own);
+
+struct MoveReply {
+  enum class Kind { Move, Malformed, Timeout, Closed };
+  Kind kind = Kind::Timeout;
+  Point move;
+  std::string text;  // the line as received, for Malformed
+  int64_t elapsedMs = 0;
+};
+
+class EnginePlayer {
+ public:
+  // Starts the command line through /bin/sh; false with the reason in error.
+  bool Launch(const std::string& commandLine, bool quietStderr, std::string& error);
+
+  // ABOUT; the engine's "name version", or an empty string when it gives none in time.
+  std::string About(int64_t timeoutMs);
+  // START 20; true on OK, otherwise false with what went wrong in failure.
+  bool Start(int64_t timeoutMs, std::string& failure);
+  void Info(const std::string& key, int64_t value);
+
+  // Sends the commands (which must end in one that asks for a move) and waits at most
+  // timeoutMs for the move. The time counts from the moment the commands are written.
+  MoveReply Ask(const std::string& commands, int64_t timeoutMs);
+
+  // Sends END; Finish then gives the engine until deadlineMs (monotonic) to exit and kills
+  // it after that. Split in two so both engines of a game can be ended at once.
+  void SendEnd();
+  void Finish(int64_t deadlineMs);
+
+  // "exited with status 3", "was killed by signal 11", or "" while it still runs.
+  std::string DescribeExit();
+  int64_t PeakResidentBytes() const { return process_.PeakResidentBytes(); }
+
+ private:
+  // Next line that is not an informational MESSAGE or DEBUG line.
+  Subprocess::ReadStatus ReadReply(std::string& line, int64_t deadlineMs);
+
+  Subprocess process_;
+  bool launched_ = false;
+};
+
+// The name and version of an ABOUT line (name="X", version="Y", ...): "X Y".
+std::string NameFromAbout(const std::string& about);
+
+}  // namespace kestrova::referee

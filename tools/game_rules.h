@@ -1,0 +1,60 @@
+// The referee's own view of a game: stones on a 20x20 grid, moves as text, five in a row.
+// Deliberately independent of the engine's board, so a bug there cannot hide in the judge.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "engine/board.h"
+
+namespace kestrova::referee {
+
+enum class Stone : uint8_t { None, Black, White };
+
+inline Stone Other(Stone s) { return s == Stone::Black ? Stone::White : Stone::Black; }
+
+// Protocol coordinates, counted from 0.
+struct Point {
+  int x = 0;
+  int y = 0;
+  bool operator==(const Point&) const = default;
+};
+
+inline bool OnBoard(Point p) { return p.x >= 0 && p.x < BoardSize && p.y >= 0 && p.y < BoardSize; }
+
+struct Grid {
+  std::array<Stone, BoardSize * BoardSize> cells{};
+  int stones = 0;
+
+  Stone at(Point p) const { return cells[p.y * BoardSize + p.x]; }
+  void Put(Point p, Stone s);
+  bool Full() const { return stones == BoardSize * BoardSize; }
+};
+
+// True when the stone on p belongs to an unbroken line of five or more of its colour.
+bool MakesFive(const Grid& grid, Point p);
+
+// A move as an engine must send it: "x,y", digits only, nothing before or after.
+std::optional<Point> ParseEngineMove(std::string_view text);
+// A move as a person types it: "x,y" (protocol coordinates, spaces allowed) or a column
+// letter and a row number, "h8" being 7,7.
+std::optional<Point> ParseHumanMove(std::string_view text);
+
+std::string ProtocolText(Point p);  // "7,7"
+std::string LetterText(Point p);    // "h8"
+
+// Stones placed before the engines take over, black first and colours alternating.
+using Opening = std::vector<Point>;
+
+// One line of an openings file, "x,y x,y ..." ("-" is the empty opening); false with the
+// reason in error when a move is malformed, off the board, repeated or the line has a five.
+bool ParseOpening(std::string_view line, Opening& opening, std::string& error);
+// Three stones on distinct cells of the 7x7 square around the centre.
+Opening RandomOpening(std::mt19937_64& rng);
+
+}  // namespace kestrova::referee

@@ -1,0 +1,63 @@
+// The referee of `kestrova match`: one game between two protocol engines, judged, and
+// what is made of the results (score, Elo, SGF).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tools/engine_player.h"
+#include "tools/game_rules.h"
+
+namespace kestrova::referee {
+
+struct Limits {
+  int64_t turnMs = 5000;
+  int64_t matchMs = 120000;  // each engine's clock for one game
+  int64_t memoryBytes = 367001600;
+  int64_t toleranceMs = 1000;
+};
+
+struct Contestant {
+  std::string label;        // "A" or "B", used in the reasons
+  std::string commandLine;
+};
+
+struct RecordedMove {
+  PlacedStone stone;
+  int64_t thinkingMs = -1;  // -1 for the opening's stones
+};
+
+// How a game ended: Time and Forfeit (illegal move, bad reply, crash, refused START) are
+// faults of the loser.
+enum class Ending { Five, FullBoard, Time, Forfeit };
+
+struct GameRecord {
+  std::string blackName, whiteName;  // from ABOUT, else the labels
+  std::vector<RecordedMove> moves;
+  Stone winner = Stone::None;  // None: a draw
+  Ending ending = Ending::Five;
+  std::string reason;
+  int64_t peakBytes[2] = {-1, -1};  // black's, white's
+};
+
+// Plays one game from the opening, black to move first when the opening has an even
+// number of stones. Every engine is ended (END, a kill 1 s later) before this returns.
+GameRecord PlayGame(const Contestant& black, const Contestant& white, const Opening& opening,
+                    const Limits& limits);
+
+// Elo difference from a score fraction, with its 95 % interval from the normal approximation
+// of the mean game score. Infinite values stand for 0 % and 100 % scores.
+struct EloEstimate {
+  double elo = 0;
+  double low = 0;
+  double high = 0;
+};
+EloEstimate EstimateElo(int wins, int draws, int losses);
+std::string FormatElo(double elo);  // "+35", "-120", "+inf", "-inf"
+
+// One game as an SGF tree: FF[4] GM[4] SZ[20], players, RE, the reason as the root's
+// comment, every move with its thinking time as a comment.
+std::string GameSgf(const GameRecord& game);
+
+}  // namespace kestrova::referee
