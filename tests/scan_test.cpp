@@ -7,6 +7,7 @@
 #include <map>
 #include <random>
 #include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -177,11 +178,15 @@ int FiveOnBoard(const Board& board) {
 }
 
 std::string Describe(const std::vector<Stone>& stones) {
-  std::string s;
-  for (const Stone& st : stones)
-    s += "(" + std::to_string(st.x) + "," + std::to_string(st.y) + ")=" +
-         std::to_string(st.side) + " ";
-  return s;
+  std::ostringstream s;
+  for (const Stone& st : stones) s << "(" << st.x << "," << st.y << ")=" << st.side << " ";
+  return s.str();
+}
+
+template <typename Point>
+void DescribePoint(std::ostream& s, const Point& p) {
+  s << " (" << p.x << "," << p.y << " " << p.score << " s" << p.side << " b" << p.bonusKind
+    << " m" << p.ofMover << ")";
 }
 
 bool SameList(const SPointList& a, const SPointList& b) {
@@ -614,18 +619,12 @@ TEST_F(ScanTest, MatchesTheReferenceScanOnThousandsOfPositions) {
     }
     if (!same) {
       ++failures;
-      std::string got, want;
-      for (int k = 1; k <= list_.count(); ++k)
-        got += " (" + std::to_string(list_[k].x) + "," + std::to_string(list_[k].y) + " " +
-               std::to_string(list_[k].score) + " s" + std::to_string(list_[k].side) + " b" +
-               std::to_string(list_[k].bonusKind) + " m" + std::to_string(list_[k].ofMover) + ")";
-      for (const RefPoint& e : ref.list)
-        want += " (" + std::to_string(e.x) + "," + std::to_string(e.y) + " " +
-                std::to_string(e.score) + " s" + std::to_string(e.side) + " b" +
-                std::to_string(e.bonusKind) + " m" + std::to_string(e.ofMover) + ")";
+      std::ostringstream got, want;
+      for (int k = 1; k <= list_.count(); ++k) DescribePoint(got, list_[k]);
+      for (const RefPoint& e : ref.list) DescribePoint(want, e);
       ADD_FAILURE() << "position " << n << " (" << pos.how << "), to move " << pos.toMove
-                    << "\n  value " << value << " list" << got << "\n  want " << ref.value
-                    << " list" << want;
+                    << "\n  value " << value << " list" << got.str() << "\n  want " << ref.value
+                    << " list" << want.str();
     }
     if (ref.five) (ref.value > 0 ? seen.ownFive : seen.opponentFive)++;
     if (ref.list.size() == 11) ++seen.fullList;
