@@ -9,7 +9,7 @@
 namespace kestrova {
 namespace {
 
-constexpr int kLastStart = BoardSize + 1;   // windows start on the ring or inside it
+constexpr int kLastStart = BoardSize + 1;    // windows start on the ring or inside it
 constexpr int kLastAntiDiagonalColumn = 16;  // the anti-diagonal window must stay inside 0..21
 constexpr int kStep[5] = {0, kGrid, 1, kGrid + 1, 1 - kGrid};
 
@@ -19,30 +19,51 @@ inline uint32_t WindowCode(const uint8_t* b, int start, int step) {
          uint32_t(b[start + 4 * step]) << 2 | uint32_t(b[start + 5 * step]);
 }
 
-inline uint32_t PackEntry(int i, int j, int direction, int t) {
-  return uint32_t(t) | uint32_t(direction) << 8 | uint32_t(j) << 11 | uint32_t(i) << 16;
-}
-
 // Bounding box of the stones (codes 2 and 3 both have bit 1 set); false when there is none.
 bool StoneBox(const uint8_t* b, int& x0, int& x1, int& y0, int& y1) {
   constexpr uint64_t kStoneBits = 0x0202020202020202ULL;
   constexpr int kOffsets[4] = {0, 8, 16, kGrid - 8};
-  x0 = y0 = kGrid;
-  x1 = y1 = -1;
+  uint64_t columns[4] = {0, 0, 0, 0};
+  x0 = kGrid;
+  x1 = -1;
   for (int i = 0; i < kGrid; ++i) {
-    const uint8_t* row = b + i * kGrid;
-    for (int off : kOffsets) {
+    uint64_t any = 0;
+    for (int k = 0; k < 4; ++k) {
       uint64_t w;
-      std::memcpy(&w, row + off, 8);
+      std::memcpy(&w, b + i * kGrid + kOffsets[k], 8);
       w &= kStoneBits;
-      if (!w) continue;
+      columns[k] |= w;
+      any |= w;
+    }
+    if (any) {
       x0 = std::min(x0, i);
       x1 = i;
-      y0 = std::min(y0, off + std::countr_zero(w) / 8);
-      y1 = std::max(y1, off + (63 - std::countl_zero(w)) / 8);
     }
   }
-  return x1 >= 0;
+  if (x1 < 0) return false;
+  y0 = kGrid;
+  y1 = -1;
+  for (int k = 0; k < 4; ++k) {
+    if (!columns[k]) continue;
+    y0 = std::min(y0, kOffsets[k] + std::countr_zero(columns[k]) / 8);
+    y1 = std::max(y1, kOffsets[k] + (63 - std::countl_zero(columns[k])) / 8);
+  }
+  return true;
+}
+
+// Highest score a point starting at score can reach with the given number of partners:
+// a pair adds at most 14 to a point of exactly 30 (two thirties, then other side), 8 from
+// 64 up (same side, then two seventies) and 6 otherwise; only points of 30..85 gain.
+int32_t ReachableScore(int32_t score, int partners) {
+  for (; partners > 0 && score >= 30 && score <= 85; --partners)
+    score += score == 30 ? 14 : score >= 64 ? 8 : 6;
+  return score;
+}
+
+// Highest score any point of a cell can reach through crossing bonuses.
+int32_t BonusBound(int32_t best, int points) {
+  if (best < 30 || best > 85 || points < 2) return best;
+  return std::max(ReachableScore(best, points - 1), ReachableScore(30, points - 1));
 }
 
 }  // namespace
@@ -50,7 +71,8 @@ bool StoneBox(const uint8_t* b, int& x0, int& x1, int& y0, int& y1) {
 Scanner::Scanner(const Patterns& patterns) : patterns_(patterns) {
   for (int t = 1; t <= kTemplates; ++t) {
     int32_t v = patterns.Templates[t].value;
-    if (v != kFiveValue && std::find(bucketValue_.begin(), bucketValue_.end(), v) == bucketValue_.end())
+    if (v != kFiveValue &&
+        std::find(bucketValue_.begin(), bucketValue_.end(), v) == bucketValue_.end())
       bucketValue_.push_back(v);
   }
   std::sort(bucketValue_.begin(), bucketValue_.end(), std::greater<>());
@@ -60,102 +82,157 @@ Scanner::Scanner(const Patterns& patterns) : patterns_(patterns) {
     if (v == kFiveValue) {
       bucketOf_[t] = kFive;
     } else {
-      bucketOf_[t] = static_cast<uint8_t>(
-          std::find(bucketValue_.begin(), bucketValue_.end(), v) - bucketValue_.begin());
+      bucketOf_[t] = static_cast<uint8_t>(std::find(bucketValue_.begin(), bucketValue_.end(), v) -
+                                          bucketValue_.begin());
     }
   }
-  buckets_.resize(bucketValue_.size());
-  for (auto& bucket : buckets_) bucket.reserve(256);
-  points_.reserve(1024);
+  // A window matches at most one template: no bucket ever holds more than every window.
+  bucketData_.resize(bucketValue_.size());
+  for (auto& data : bucketData_) data = std::make_unique<uint32_t[]>(kWindows);
+  bucketSize_.assign(bucketValue_.size(), 0);
+  found_ = std::make_unique<uint32_t[]>(kWindows + 1);
+  cellsByBest_.resize(bucketValue_.size());
+  reachable_.resize(bucketValue_.size());
+  for (size_t bucket = 0; bucket < bucketValue_.size(); ++bucket)
+    for (int points = 0; points <= kMaxCellPoints; ++points)
+      reachable_[bucket][points] = static_cast<int16_t>(BonusBound(bucketValue_[bucket], points));
+  for (int t = 1; t <= kTemplates; ++t)
+    for (int d = 1; d <= 4; ++d)
+      for (int s = 0; s < patterns.Templates[t].spotCount; ++s)
+        spotOffset_[t][d][s] = static_cast<int16_t>(patterns.Templates[t].spots[s + 1] * kStep[d]);
+  points_ = std::make_unique<WorkPoint[]>(kMaxPoints);
   cells_.reserve(kCells);
 }
 
-// Looks up every window that can hold a stone, in the order start row i, start column j,
-// direction 1..4, and files matches into the value buckets. Windows without a stone
-// match no template, so only the stones' bounding box (widened by five) is visited.
-// Returns +-220 on the first five, 0 otherwise.
+// Looks up every window that can hold a stone and files matches into the value buckets
+// in the order start row i, start column j, direction 1..4. Windows without a stone match
+// no template, so each direction visits only the starts whose window can reach the
+// stones' bounding box, rolling its window codes one new cell per step.
+// Returns +-220 on the first five in that order, 0 otherwise.
 int32_t Scanner::ScanWindows(const uint8_t* b) {
-  for (auto& bucket : buckets_) bucket.clear();
+  for (int32_t& size : bucketSize_) size = 0;
   int x0, x1, y0, y1;
   if (!StoneBox(b, x0, x1, y0, y1)) return 0;
-  const int ilo = std::max(0, x0 - 5), ihi = std::min(kLastStart, x1 + 5);
-  const int jlo = std::max(0, y0 - 5), jhi = std::min(kLastStart, y1);
-  const int i4lo = std::max(ilo, 5), j4hi = std::min(jhi, kLastAntiDiagonalColumn);
   const int32_t* lookup = patterns_.PatternLookup.data();
+  const int ilo = std::max(0, x0 - 5), jlo = std::max(0, y0 - 5);
+  const int ihi = std::min(kLastStart, x1), jhi = std::min(kLastStart, y1);
+  // A match is kept with its position in the full window order (start cell, then
+  // direction), which sorts the buckets afterwards.
+  uint32_t* found = found_.get();
+  int n = 0;
+  auto add = [lookup, found, &n](uint32_t code, int i, int j, int d) {
+    if (const auto t = uint32_t(lookup[code]))
+      found[n++] = uint32_t((i * kGrid + j) * 4 + d - 1) << 8 | t;
+  };
 
-  // Window codes of the previous start row, rolled forward one cell per step.
-  uint32_t p1[kLastStart + 2] = {}, p3[kLastStart + 2] = {}, p4[kLastStart + 2] = {};
+  uint32_t roll[kLastStart + 2];
+  // Direction 1, (i + k, j): i in x0-5..x1, j in y0..y1; one code per column, rolled down.
+  for (int j = y0; j <= jhi; ++j) roll[j] = WindowCode(b, ilo * kGrid + j, kStep[1]) >> 2;
   for (int i = ilo; i <= ihi; ++i) {
-    const uint8_t* r0 = b + i * kGrid;
     const uint8_t* r5 = b + (i + 5) * kGrid;
-    const bool first = i == ilo;
-    const bool antiDiagonal = i >= 5;
-    const bool first4 = i == i4lo;
-    uint32_t c2 = WindowCode(b, i * kGrid + jlo, 1) >> 2;
-    uint32_t prev3 = 0;
-    for (int j = jlo; j <= jhi; ++j) {
-      const uint32_t c1 = first ? WindowCode(b, i * kGrid + j, kStep[1])
-                                : ((p1[j] << 2) | r5[j]) & 0xFFF;
-      p1[j] = c1;
-      c2 = ((c2 << 2) | r0[j + 5]) & 0xFFF;
-      const uint32_t old3 = p3[j];
-      const uint32_t c3 = (first || j == jlo) ? WindowCode(b, i * kGrid + j, kStep[3])
-                                              : ((prev3 << 2) | r5[j + 5]) & 0xFFF;
-      p3[j] = c3;
-      prev3 = old3;
-      uint32_t c4 = 0;
-      if (antiDiagonal && j <= j4hi) {
-        c4 = (first4 || j == j4hi) ? WindowCode(b, i * kGrid + j, kStep[4])
-                                   : (uint32_t(r0[j]) << 10) | (p4[j + 1] >> 2);
-        p4[j] = c4;
-      }
-      const uint32_t codes[4] = {c1, c2, c3, c4};
-      for (int d = 1; d <= 4; ++d) {
-        const int32_t t = lookup[codes[d - 1]];
-        if (!t) continue;
-        const uint8_t bucket = bucketOf_[t];
-        if (bucket == kFive) return t <= kWrittenTemplates ? kFiveValue : -kFiveValue;
-        buckets_[bucket].push_back(PackEntry(i, j, d, t));
-      }
+    for (int j = y0; j <= jhi; ++j) {
+      roll[j] = ((roll[j] << 2) | r5[j]) & 0xFFF;
+      add(roll[j], i, j, 1);
     }
   }
+  // Direction 2, (i, j + k): i in x0..x1, j in y0-5..y1.
+  for (int i = x0; i <= ihi; ++i) {
+    const uint8_t* r0 = b + i * kGrid;
+    uint32_t code = WindowCode(b, i * kGrid + jlo, 1) >> 2;
+    for (int j = jlo; j <= jhi; ++j) {
+      code = ((code << 2) | r0[j + 5]) & 0xFFF;
+      add(code, i, j, 2);
+    }
+  }
+  // Direction 3, (i + k, j + k): i in x0-5..x1, j in y0-5..y1; the code at (i, j) comes
+  // from the one at (i - 1, j - 1) of the row before.
+  uint32_t rows[2][kLastStart + 2];
+  for (int i = ilo; i <= ihi; ++i) {
+    const uint8_t* r5 = b + (i + 5) * kGrid;
+    uint32_t* now = rows[i & 1];
+    const uint32_t* before = rows[(i + 1) & 1];
+    now[jlo] = WindowCode(b, i * kGrid + jlo, kStep[3]);
+    add(now[jlo], i, jlo, 3);
+    if (i == ilo) {
+      for (int j = jlo + 1; j <= jhi; ++j) {
+        now[j] = WindowCode(b, i * kGrid + j, kStep[3]);
+        add(now[j], i, j, 3);
+      }
+      continue;
+    }
+    for (int j = jlo + 1; j <= jhi; ++j) {
+      now[j] = ((before[j - 1] << 2) | r5[j + 5]) & 0xFFF;
+      add(now[j], i, j, 3);
+    }
+  }
+  // Direction 4, (i - k, j + k): i in x0..x1+5 from 5, j in y0-5..y1 up to 16, so the
+  // anti-diagonal window stays inside the ring; the code at (i, j) comes from the one at
+  // (i - 1, j + 1) of the row before.
+  const int i4lo = std::max(x0, 5), i4hi = std::min(kLastStart, x1 + 5);
+  const int j4hi = std::min(jhi, kLastAntiDiagonalColumn);
+  for (int i = i4lo; i <= i4hi && jlo <= j4hi; ++i) {
+    const uint8_t* r0 = b + i * kGrid;
+    // Ascending j reads roll[j + 1] before this row overwrites it.
+    if (i == i4lo) {
+      for (int j = jlo; j < j4hi; ++j) roll[j] = WindowCode(b, i * kGrid + j, kStep[4]);
+    } else {
+      for (int j = jlo; j < j4hi; ++j) roll[j] = (uint32_t(r0[j]) << 10) | (roll[j + 1] >> 2);
+    }
+    roll[j4hi] = WindowCode(b, i * kGrid + j4hi, kStep[4]);
+    for (int j = jlo; j <= j4hi; ++j) add(roll[j], i, j, 4);
+  }
+
+  uint32_t firstFive = UINT32_MAX;  // the five earliest in window order, with its template
+  for (int k = 0; k < n; ++k) {
+    const uint32_t entry = found[k];
+    const uint8_t bucket = bucketOf_[entry & 0xFF];
+    if (bucket == kFive)
+      firstFive = std::min(firstFive, entry);
+    else
+      bucketData_[bucket][bucketSize_[bucket]++] = entry;
+  }
+  if (firstFive != UINT32_MAX)
+    return int(firstFive & 0xFF) <= kWrittenTemplates ? kFiveValue : -kFiveValue;
+  // Each direction filed its matches in order; sorting restores the order across directions.
+  for (size_t bucket = 0; bucket < bucketSize_.size(); ++bucket)
+    std::sort(bucketData_[bucket].get(), bucketData_[bucket].get() + bucketSize_[bucket]);
   return 0;
 }
 
-// Turns bucket entries into points, highest value first, and threads the points of each
-// cell into a list so that only points of one cell ever meet as a pair.
-void Scanner::CollectPoints(int sideToMove) {
-  points_.clear();
+// Turns bucket entries of value lowestValue and above into points, highest value first,
+// and threads the points of each cell into a list so that only points of one cell ever
+// meet as a pair.
+void Scanner::CollectPoints(int32_t lowestValue) {
+  pointCount_ = 0;
   cells_.clear();
   if (++generation_ == 0) {
     stamp_.fill(0);
     generation_ = 1;
   }
-  for (size_t bucket = 0; bucket < buckets_.size(); ++bucket) {
+  WorkPoint* points = points_.get();
+  std::fill(cellsByBest_.begin(), cellsByBest_.end(), 0);
+  for (size_t bucket = 0; bucket < bucketSize_.size() && bucketValue_[bucket] >= lowestValue;
+       ++bucket) {
     const auto value = static_cast<int16_t>(bucketValue_[bucket]);
-    for (uint32_t entry : buckets_[bucket]) {
-      const int t = entry & 0xFF, d = (entry >> 8) & 7, j = (entry >> 11) & 31, i = entry >> 16;
+    for (int32_t e = 0; e < bucketSize_[bucket]; ++e) {
+      const uint32_t entry = bucketData_[bucket][e];
+      const int t = int(entry & 0xFF), d = int((entry >> 8) & 3) + 1, start = int(entry >> 10);
       const Template& tpl = patterns_.Templates[t];
-      for (int s = 1; s <= tpl.spotCount; ++s) {
-        const int o = tpl.spots[s];
-        int x = i, y = j;
-        switch (d) {
-          case 1: x = i + o; break;
-          case 2: y = j + o; break;
-          case 3: x = i + o; y = j + o; break;
-          case 4: x = i - o; y = j + o; break;
-          default: Log("WTF??"); continue;
-        }
-        const auto idx = static_cast<int32_t>(points_.size());
-        points_.push_back(WorkPoint{value, uint8_t(x), uint8_t(y), uint8_t(d), uint8_t(tpl.side), 0,
-                                    uint8_t(tpl.side == sideToMove), -1});
-        const int cell = x * kGrid + y;
+      const auto side = static_cast<uint8_t>(tpl.side);
+      for (int s = 0; s < tpl.spotCount; ++s) {
+        const int cell = start + spotOffset_[t][d][s];
+        const auto idx = static_cast<int16_t>(pointCount_++);
+        points[idx] = WorkPoint{uint16_t(cell), value, uint8_t(d), side, 0, -1};
         if (stamp_[cell] != generation_) {
           stamp_[cell] = generation_;
           head_[cell] = idx;
+          cellPoints_[cell] = 1;
+          cellBest_[cell] = uint8_t(bucket);  // buckets come highest first
+          ++cellsByBest_[bucket];
           cells_.push_back(cell);
         } else {
-          points_[tail_[cell]].next = idx;
+          points[tail_[cell]].next = idx;
+          ++cellPoints_[cell];
         }
         tail_[cell] = idx;
       }
@@ -164,32 +241,38 @@ void Scanner::CollectPoints(int sideToMove) {
 }
 
 // Every ordered pair of points on one cell, in working-list order; only p ever changes.
-void Scanner::ApplyCrossingBonuses() {
-  int32_t group[64];  // a cell lies in at most 6 windows per direction: 24 points
+// Cells that cannot reach the cut threshold are left alone: they are never listed, and
+// bonuses never cross from one cell to another.
+void Scanner::ApplyCrossingBonuses(int32_t threshold) {
+  WorkPoint* points = points_.get();
+  int16_t group[kMaxCellPoints];
   for (int cell : cells_) {
-    int m = 0;
-    for (int32_t k = head_[cell]; k >= 0 && m < 64; k = points_[k].next) group[m++] = k;
-    if (m < 2) continue;
-    for (int a = 0; a < m; ++a) {
-      WorkPoint& p = points_[group[a]];
-      for (int c = 0; c < m; ++c) {
-        const WorkPoint& q = points_[group[c]];
-        if (p.direction == q.direction) continue;
-        if (p.bonusKind >= 3 || q.bonusKind >= 3) continue;
-        if (p.score < 30 || p.score > 85) continue;
-        if (q.score >= 30 && q.side == p.side && q.bonusKind != 1) {
+    const int m = cellPoints_[cell];
+    if (m < 2 || reachable_[cellBest_[cell]][m] < threshold) continue;
+    // Points below 30 neither gain nor give a bonus.
+    int n = 0;
+    for (int16_t k = head_[cell]; k >= 0; k = points[k].next)
+      if (points[k].score >= 30) group[n++] = k;
+    for (int a = 0; a < n; ++a) {
+      WorkPoint& p = points[group[a]];
+      for (int c = 0; c < n; ++c) {
+        // Once p is out of 30..85 or marked 3 or 4 it stays so: no later pair takes it up.
+        if (p.bonusKind >= 3 || p.score > 85) break;
+        const WorkPoint& q = points[group[c]];
+        if (p.direction == q.direction || q.bonusKind >= 3) continue;
+        if (q.side == p.side && q.bonusKind != 1) {
           p.score += 6;
           p.bonusKind = 1;
         }
-        if (q.score == 30 && p.score == 30 && q.bonusKind != 3) {
+        if (q.score == 30 && p.score == 30) {
           p.score += 11;
           p.bonusKind = 3;
         }
-        if (q.score >= 70 && p.score >= 70 && q.bonusKind != 4) {
+        if (q.score >= 70 && p.score >= 70) {
           p.score += 2;
           p.bonusKind = 4;
         }
-        if (q.score >= 30 && q.side != p.side && q.bonusKind != 2) {
+        if (q.side != p.side && q.bonusKind != 2) {
           p.score += 3;
           p.bonusKind = 2;
         }
@@ -198,29 +281,37 @@ void Scanner::ApplyCrossingBonuses() {
   }
 }
 
+// The cut threshold for the best score on the list.
+inline int32_t CutThreshold(int32_t top) {
+  if (top >= 180) return 180;
+  if (top >= 70) return 56;  // 50 plus the same-side crossing bonus
+  if (top >= 60) return 50;
+  if (top >= 50) return 35;
+  return INT32_MIN;
+}
+
 // Equivalent to a stable sort of the working list by score followed by the cut walk: a
 // cell's first appearance in that order is its best-scoring point (earliest among equals),
 // so each cell is represented by that point and the representatives are ranked.
-void Scanner::CutAndSort(SPointList& spoints) const {
+// minThreshold is a lower bound of the real threshold; cells below it are skipped.
+void Scanner::CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove) {
   struct Rep {
     int32_t score;
     int32_t idx;
   };
+  const WorkPoint* points = points_.get();
   Rep reps[kCells];
   int n = 0;
   int32_t top = INT32_MIN;
   for (int cell : cells_) {
-    int32_t best = head_[cell];
-    for (int32_t k = points_[best].next; k >= 0; k = points_[k].next)
-      if (points_[k].score > points_[best].score) best = k;
-    reps[n++] = Rep{points_[best].score, best};
-    top = std::max(top, int32_t(points_[best].score));
+    if (reachable_[cellBest_[cell]][cellPoints_[cell]] < minThreshold) continue;
+    int16_t best = head_[cell];
+    for (int16_t k = points[best].next; k >= 0; k = points[k].next)
+      if (points[k].score > points[best].score) best = k;
+    reps[n++] = Rep{points[best].score, best};
+    top = std::max(top, int32_t(points[best].score));
   }
-  int32_t threshold = INT32_MIN;
-  if (top >= 180) threshold = 180;
-  else if (top >= 70) threshold = 56;  // 50 plus the same-side crossing bonus
-  else if (top >= 60) threshold = 50;
-  else if (top >= 50) threshold = 35;
+  const int32_t threshold = CutThreshold(top);
   int kept = 0;
   for (int k = 0; k < n; ++k)
     if (reps[k].score >= threshold) reps[kept++] = reps[k];
@@ -229,8 +320,9 @@ void Scanner::CutAndSort(SPointList& spoints) const {
     return a.score != b.score ? a.score > b.score : a.idx < b.idx;
   });
   for (int k = 0; k < count; ++k) {
-    const WorkPoint& p = points_[reps[k].idx];
-    spoints.items[k + 1] = SPoint{p.x, p.y, p.score, 0, 0, p.side, p.bonusKind, p.ofMover};
+    const WorkPoint& p = points[reps[k].idx];
+    spoints.items[k + 1] = SPoint{p.cell / kGrid, p.cell % kGrid,      p.score, 0, 0, p.side,
+                                  p.bonusKind,    p.side == sideToMove};
   }
   spoints.items[0].score = count;
 }
@@ -240,18 +332,38 @@ int32_t Scanner::FindSPoints(const Board& board, SPointList& spoints, int sideTo
   spoints.items[0] = SPoint{};
   const int32_t five = ScanWindows(board.cells.data());
   if (five) return five;
-  CollectPoints(sideToMove);
-  if (points_.empty()) {
+  // Bonuses only lift the best score, so the threshold of the best raw value is a floor
+  // of the real one; with a four on the board nothing below 180 can be listed at all.
+  int32_t rawTop = 0;
+  for (size_t bucket = 0; bucket < bucketSize_.size(); ++bucket)
+    if (bucketSize_[bucket] > 0) {
+      rawTop = bucketValue_[bucket];
+      break;
+    }
+  CollectPoints(rawTop >= 180 ? 180 : INT32_MIN);
+  if (pointCount_ == 0) {
     Log("no spoints");
     return 0;
   }
-  ApplyCrossingBonuses();
-  CutAndSort(spoints);
+  // A cell that cannot reach the threshold, or the raw best of the eleventh best cell,
+  // can never be listed.
+  int32_t floor = CutThreshold(rawTop);
+  for (size_t bucket = 0, cells = 0; bucket < bucketSize_.size(); ++bucket) {
+    cells += cellsByBest_[bucket];
+    if (cells >= size_t(kMaxSPoints)) {
+      floor = std::max(floor, bucketValue_[bucket]);
+      break;
+    }
+  }
+  if (rawTop < 180) ApplyCrossingBonuses(floor);
+  CutAndSort(spoints, floor, sideToMove);
 
   int32_t own = 0, opponent = 0;  // score of the first listed point of each side
   for (int k = spoints.count(); k >= 1; --k) {
-    if (spoints[k].side == Own) own = spoints[k].score;
-    else opponent = spoints[k].score;
+    if (spoints[k].side == Own)
+      own = spoints[k].score;
+    else
+      opponent = spoints[k].score;
   }
   if (opponent > own) return -opponent;
   if (own > opponent) return own;

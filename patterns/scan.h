@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "engine/board.h"
@@ -45,28 +46,47 @@ class Scanner {
 
  private:
   struct WorkPoint {
+    uint16_t cell;  // x * 27 + y
     int16_t score;
-    uint8_t x, y;
-    uint8_t direction, side, bonusKind, ofMover;
-    int32_t next;  // next point naming the same cell, in working-list order
+    uint8_t direction, side, bonusKind;
+    int16_t next;  // next point naming the same cell, in working-list order
   };
+  // Every window matches at most one template, and a template names at most four spots.
+  static constexpr int kWindows = 22 * 22 * 3 + 17 * 17;
+  static constexpr int kMaxPoints = kWindows * 4;
+  static constexpr int kMaxCellPoints = 24;  // six windows per direction name a cell
   static constexpr uint8_t kFive = 0xFE;
   static constexpr uint8_t kNoBucket = 0xFF;
 
   int32_t ScanWindows(const uint8_t* b);
-  void CollectPoints(int sideToMove);
-  void ApplyCrossingBonuses();
-  void CutAndSort(SPointList& spoints) const;
+  void CollectPoints(int32_t lowestValue);
+  void ApplyCrossingBonuses(int32_t threshold);
+  void CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove);
 
   const Patterns& patterns_;
   std::array<uint8_t, kTemplates + 1> bucketOf_{};
-  std::vector<int32_t> bucketValue_;             // bucket rank -> value, highest first
-  std::vector<std::vector<uint32_t>> buckets_;   // matched windows, in scan order
-  std::vector<WorkPoint> points_;
-  std::vector<int32_t> cells_;                   // distinct cells, in order of first mention
-  std::array<uint32_t, kCells> stamp_{};         // generation stamps instead of per-call zeroing
-  std::array<int32_t, kCells> head_{};
-  std::array<int32_t, kCells> tail_{};
+  std::vector<int32_t> bucketValue_;  // bucket rank -> value, highest first
+  // Matched windows per bucket: start cell, direction - 1 and template, packed so that
+  // they sort in scan order.
+  std::vector<std::unique_ptr<uint32_t[]>> bucketData_;
+  std::vector<int32_t> bucketSize_;
+  std::unique_ptr<uint32_t[]> found_;  // matches of one scan, direction by direction
+  // Board-cell offsets of each template's spots in each direction, so a point's cell is
+  // the window's start cell plus an offset.
+  std::array<std::array<std::array<int16_t, 4>, 5>, kTemplates + 1> spotOffset_{};
+  std::unique_ptr<WorkPoint[]> points_;
+  int32_t pointCount_ = 0;
+  std::vector<int32_t> cells_;  // distinct cells, in order of first mention
+  // Per-cell data, valid where stamp_ holds the current generation: stamps instead of
+  // zeroing per call.
+  std::array<uint32_t, kCells> stamp_{};
+  std::array<int16_t, kCells> head_{};
+  std::array<int16_t, kCells> tail_{};
+  std::array<uint8_t, kCells> cellPoints_{};
+  std::array<uint8_t, kCells> cellBest_{};  // bucket of the highest raw score on the cell
+  std::vector<int32_t> cellsByBest_;        // cells per bucket of their highest raw score
+  // Highest score reachable through bonuses by a cell of a given best bucket and points.
+  std::vector<std::array<int16_t, 25>> reachable_;
   uint32_t generation_ = 0;
 };
 
