@@ -53,7 +53,9 @@ struct State {
   int fillClass = -1;  // the pattern class this engine fills, fixed at its first move
 };
 
-void Sleep(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void Sleep(int ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 [[noreturn]] void Linger() {
   Sleep(kLingerMs);
@@ -66,7 +68,9 @@ void Reply(const std::string& text) {
 }
 
 // Rows of XXOO shifted by two from row to row: no line of either class is longer than two.
-int PatternClass(int x, int y) { return (x + 2 * y) % 4 < 2 ? 0 : 1; }
+int PatternClass(int x, int y) {
+  return (x + 2 * y) % 4 < 2 ? 0 : 1;
+}
 
 void ChooseMove(const Options& options, State& state, int& x, int& y) {
   if (options.fill) {
@@ -141,14 +145,22 @@ int main(int argc, char** argv) {
       return 2;
     }
     const std::string value = argv[++k];
-    if (arg == "--row") options.row = std::atoi(value.c_str());
-    else if (arg == "--fault") options.fault = value;
-    else if (arg == "--at") options.at = std::atoi(value.c_str());
-    else if (arg == "--late-ms") options.lateMs = std::atoi(value.c_str());
-    else if (arg == "--think") options.thinkMs = std::atoi(value.c_str());
-    else if (arg == "--text") options.text = value;
-    else if (arg == "--log") options.logPath = value;
-    else if (arg == "--pid") options.pidPath = value;
+    if (arg == "--row")
+      options.row = std::atoi(value.c_str());
+    else if (arg == "--fault")
+      options.fault = value;
+    else if (arg == "--at")
+      options.at = std::atoi(value.c_str());
+    else if (arg == "--late-ms")
+      options.lateMs = std::atoi(value.c_str());
+    else if (arg == "--think")
+      options.thinkMs = std::atoi(value.c_str());
+    else if (arg == "--text")
+      options.text = value;
+    else if (arg == "--log")
+      options.logPath = value;
+    else if (arg == "--pid")
+      options.pidPath = value;
     else {
       std::fprintf(stderr, "fake engine: unknown option %s\n", arg.c_str());
       return 2;

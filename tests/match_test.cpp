@@ -30,7 +30,10 @@ TEST(GameRules, FiveInARow) {
     bool five;
   };
   const Row rows[] = {
-      {"horizontal, probed in the middle", {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}}, {}, {2, 0},
+      {"horizontal, probed in the middle",
+       {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {4, 0}},
+       {},
+       {2, 0},
        true},
       {"four only", {{0, 0}, {1, 0}, {2, 0}, {3, 0}}, {}, {3, 0}, false},
       {"broken by a gap", {{0, 0}, {1, 0}, {2, 0}, {3, 0}, {5, 0}}, {}, {3, 0}, false},
@@ -76,17 +79,14 @@ TEST(GameRules, MoveText) {
     Point point;
   };
   const Row rows[] = {
-      {"7,7", true, true, {7, 7}},       {"0,19", true, true, {0, 19}},
-      {"20,5", true, true, {20, 5}},     {"7,7 ", false, true, {7, 7}},
-      {" 7,7", false, true, {7, 7}},     {"7 , 7", false, true, {7, 7}},
-      {"7,7,1", false, false, {}},       {"-1,3", false, false, {}},
-      {"7,", false, false, {}},          {",7", false, false, {}},
-      {"123,4", false, false, {}},       {"", false, false, {}},
-      {"h8", false, true, {7, 7}},       {"H8", false, true, {7, 7}},
-      {"a1", false, true, {0, 0}},       {"t20", false, true, {19, 19}},
-      {" h8 ", false, true, {7, 7}},     {"u21", false, true, {20, 20}},
-      {"h0", false, false, {}},          {"h", false, false, {}},
-      {"8h", false, false, {}},          {"hh", false, false, {}},
+      {"7,7", true, true, {7, 7}},    {"0,19", true, true, {0, 19}}, {"20,5", true, true, {20, 5}},
+      {"7,7 ", false, true, {7, 7}},  {" 7,7", false, true, {7, 7}}, {"7 , 7", false, true, {7, 7}},
+      {"7,7,1", false, false, {}},    {"-1,3", false, false, {}},    {"7,", false, false, {}},
+      {",7", false, false, {}},       {"123,4", false, false, {}},   {"", false, false, {}},
+      {"h8", false, true, {7, 7}},    {"H8", false, true, {7, 7}},   {"a1", false, true, {0, 0}},
+      {"t20", false, true, {19, 19}}, {" h8 ", false, true, {7, 7}}, {"u21", false, true, {20, 20}},
+      {"h0", false, false, {}},       {"h", false, false, {}},       {"8h", false, false, {}},
+      {"hh", false, false, {}},
   };
   for (const Row& row : rows) {
     const auto engine = ParseEngineMove(row.text);
@@ -108,7 +108,7 @@ TEST(GameRules, MoveText) {
 TEST(GameRules, Openings) {
   struct Row {
     const char* line;
-    size_t stones;     // when valid
+    size_t stones;      // when valid
     const char* error;  // nullptr when valid
   };
   const Row rows[] = {
@@ -167,11 +167,11 @@ TEST(Referee, EloFromResults) {
   };
   const double inf = INFINITY;
   const Row rows[] = {
-      {16, 0, 9, 99.9, NAN, NAN},        // 64 %
-      {3, 0, 1, 190.8, -126.4, inf},     // 75 %, the upper end beyond 100 %
-      {1, 0, 1, 0, -inf, inf},           // one game each: anything is possible
-      {0, 2, 0, 0, 0, 0},                // only draws: no spread at all
-      {2, 0, 0, inf, inf, inf},          // a clean sweep
+      {16, 0, 9, 99.9, NAN, NAN},     // 64 %
+      {3, 0, 1, 190.8, -126.4, inf},  // 75 %, the upper end beyond 100 %
+      {1, 0, 1, 0, -inf, inf},        // one game each: anything is possible
+      {0, 2, 0, 0, 0, 0},             // only draws: no spread at all
+      {2, 0, 0, inf, inf, inf},       // a clean sweep
       {0, 0, 3, -inf, -inf, -inf},
       {0, 0, 0, 0, -inf, inf},
   };
@@ -183,8 +183,8 @@ TEST(Referee, EloFromResults) {
       if (std::isnan(want)) return;
       if (std::isinf(want)) {
         EXPECT_EQ(got, want) << what << " " << field;
-      }
-      else EXPECT_NEAR(got, want, 0.1) << what << " " << field;
+      } else
+        EXPECT_NEAR(got, want, 0.1) << what << " " << field;
     };
     near(e.elo, row.elo, "elo");
     near(e.low, row.low, "low");
@@ -247,11 +247,15 @@ struct Judgement {
   bool pidsChecked = false;
 };
 
-std::ostream& operator<<(std::ostream& out, const Judgement& j) { return out << j.name; }
+std::ostream& operator<<(std::ostream& out, const Judgement& j) {
+  return out << j.name;
+}
 
 class RefereeJudges : public ::testing::TestWithParam<Judgement> {};
 
-bool ProcessGone(pid_t pid) { return kill(pid, 0) != 0 && errno == ESRCH; }
+bool ProcessGone(pid_t pid) {
+  return kill(pid, 0) != 0 && errno == ESRCH;
+}
 
 TEST_P(RefereeJudges, EveryGameAndTheTally) {
   const Judgement& j = GetParam();
@@ -259,11 +263,8 @@ TEST_P(RefereeJudges, EveryGameAndTheTally) {
   const std::string pids = TestPath("pids.txt");
   WriteFile(openings, kOpening);
   const std::string pidOption = j.pidsChecked ? " --pid " + pids : "";
-  std::vector<std::string> args = {"match",
-                                   FakeEngine(j.engineA + pidOption),
-                                   FakeEngine(j.engineB + pidOption),
-                                   "--openings",
-                                   openings};
+  std::vector<std::string> args = {"match", FakeEngine(j.engineA + pidOption),
+                                   FakeEngine(j.engineB + pidOption), "--openings", openings};
   args.insert(args.end(), j.limits.begin(), j.limits.end());
   const ToolRun run = RunTool(args, "", 60000);
   ASSERT_TRUE(run.finished) << "the referee hung:\n" << run.output;
@@ -412,11 +413,11 @@ TEST(Referee, SpeaksToEnginesAsManagersDo) {
     const std::string logA = TestPath(std::string("a.log") + (row.opening[0] == '-' ? "2" : ""));
     const std::string logB = TestPath(std::string("b.log") + (row.opening[0] == '-' ? "2" : ""));
     WriteFile(openings, std::string(row.opening) + "\n");
-    const ToolRun run = RunTool({"match", FakeEngine("--row 0 --log " + logA),
-                                 FakeEngine("--row 19 --log " + logB), "--games", "1",
-                                 "--openings", openings, "--turn", "1000", "--match", "7000",
-                                 "--memory", "12345", "--tolerance", "500"},
-                                "", 30000);
+    const ToolRun run =
+        RunTool({"match", FakeEngine("--row 0 --log " + logA), FakeEngine("--row 19 --log " + logB),
+                 "--games", "1", "--openings", openings, "--turn", "1000", "--match", "7000",
+                 "--memory", "12345", "--tolerance", "500"},
+                "", 30000);
     ASSERT_TRUE(run.finished) << run.output;
     for (const std::string& log : {logA, logB}) {
       const bool black = log == logA;
@@ -458,17 +459,16 @@ TEST(Referee, FullBoardIsADraw) {
   const std::string openings = TestPath("openings.txt");
   const std::string sgf = TestPath("games.sgf");
   WriteFile(openings, "0,0 2,0 1,0\n");  // cells of the pattern the fillers follow
-  const ToolRun run = RunTool({"match", FakeEngine("--fill"), FakeEngine("--fill"), "--openings",
-                               openings, "--sgf", sgf},
-                              "", 60000);
+  const ToolRun run = RunTool(
+      {"match", FakeEngine("--fill"), FakeEngine("--fill"), "--openings", openings, "--sgf", sgf},
+      "", 60000);
   ASSERT_TRUE(run.finished) << run.output;
   const auto games = LinesStartingWith(run.output, "game ");
   ASSERT_EQ(games.size(), 2u) << run.output;
   for (const std::string& game : games)
     EXPECT_NE(game.find(": draw: the board is full; 400 moves"), std::string::npos) << game;
   EXPECT_NE(run.output.find("A: 0 wins, 2 draws, 0 losses\n"), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("Elo difference A - B: +0 (95 % interval +0 .. +0)"),
-            std::string::npos)
+  EXPECT_NE(run.output.find("Elo difference A - B: +0 (95 % interval +0 .. +0)"), std::string::npos)
       << run.output;
   const auto lines = ReadLines(sgf);
   int moves = 0;
@@ -480,8 +480,8 @@ TEST(Referee, WritesEveryGameAsSgf) {
   const std::string openings = TestPath("openings.txt");
   const std::string sgf = TestPath("games.sgf");
   WriteFile(openings, kOpening);
-  const ToolRun run = RunTool({"match", FakeEngine("--row 0"), FakeEngine("--row 19"),
-                               "--openings", openings, "--sgf", sgf},
+  const ToolRun run = RunTool({"match", FakeEngine("--row 0"), FakeEngine("--row 19"), "--openings",
+                               openings, "--sgf", sgf},
                               "", 30000);
   ASSERT_TRUE(run.finished) << run.output;
   std::string text;
@@ -547,11 +547,10 @@ TEST(Referee, ShortMatchOfTheEngineAgainstItself) {
         << game;
   EXPECT_NE(run.output.find("A = Kestrova v1.0.2, B = Kestrova v1.0.2"), std::string::npos)
       << run.output;
-  EXPECT_NE(run.output.find("lost by time or forfeit: A 0, B 0"), std::string::npos)
-      << run.output;
+  EXPECT_NE(run.output.find("lost by time or forfeit: A 0, B 0"), std::string::npos) << run.output;
   std::smatch m;
-  ASSERT_TRUE(std::regex_search(run.output, m,
-                                std::regex(R"(A: (\d+) wins, (\d+) draws, (\d+) losses)")));
+  ASSERT_TRUE(
+      std::regex_search(run.output, m, std::regex(R"(A: (\d+) wins, (\d+) draws, (\d+) losses)")));
   EXPECT_EQ(std::stoi(m[1]) + std::stoi(m[2]) + std::stoi(m[3]), 2);
 }
 

@@ -27,21 +27,13 @@ TEST(Play, AgainstTheEngineThroughAPipe) {
                               "h8\nzz\nh8\nt21\n25,3\nu\nu\n8,8\n", 30000);
   ASSERT_TRUE(run.finished) << run.output;
   EXPECT_EQ(run.exitCode, 0) << run.output;
-  ExpectInOrder(run.output, {"You play X, Kestrova v1.0.2 plays O",
-                             "     a  b  c",
-                             "your move> h8\n",
-                             "you play h8 (7,7)\n",
-                             "Kestrova v1.0.2 plays ",
-                             "your move> zz\n",
-                             "'zz' is not a move",
-                             "h8 (7,7) is taken",
-                             "t21 is off the board",
-                             "25,3 is off the board",
-                             "took back ",
-                             "nothing to take back",
-                             "you play i9 (8,8)\n",
-                             "Kestrova v1.0.2 plays ",
-                             "end of input: the game is left unfinished"});
+  ExpectInOrder(
+      run.output,
+      {"You play X, Kestrova v1.0.2 plays O", "     a  b  c", "your move> h8\n",
+       "you play h8 (7,7)\n", "Kestrova v1.0.2 plays ", "your move> zz\n", "'zz' is not a move",
+       "h8 (7,7) is taken", "t21 is off the board", "25,3 is off the board", "took back ",
+       "nothing to take back", "you play i9 (8,8)\n", "Kestrova v1.0.2 plays ",
+       "end of input: the game is left unfinished"});
   // The board is drawn after the takeback with no stone left on it.
   const size_t tookBack = run.output.find("took back ");
   const size_t bottomEdge = run.output.rfind("     a  b", tookBack);
@@ -88,8 +80,8 @@ TEST(Play, GamesAgainstAScriptedEngine) {
        0,
        {"You play O, fake-engine 0.1 plays X", "fake-engine 0.1 plays a1 (0,0)",
         "fake-engine 0.1 plays e1 (4,0)", "five in a row at e1: fake-engine 0.1 wins",
-        "the game is over: u takes back, q quits", "took back e1 and d10",
-        "you play j10 (9,9)", "fake-engine 0.1 plays e1 (4,0)"},
+        "the game is over: u takes back, q quits", "took back e1 and d10", "you play j10 (9,9)",
+        "fake-engine 0.1 plays e1 (4,0)"},
        {"INFO timeout_turn 3000", "INFO timeout_match 0", "INFO rule 0", "BEGIN", "TURN 0,9",
         "TURN 1,9", "TURN 2,9", "TURN 3,9", "BOARD", "0,0,1", "0,9,2", "1,0,1", "1,9,2", "2,0,1",
         "2,9,2", "3,0,1", "9,9,2", "DONE", "END"}},
@@ -135,7 +127,8 @@ TEST(Play, RefusesBadCommandLines) {
       {{"play", "--turn", "0"}, 2, "bad value '0' for --turn"},
       {{"play", "--turn"}, 2, "bad option '--turn'"},
       {{"play", "--engine", "/no/such/engine"}, 1, "closed its output at START"},
-      {{"play", "--engine", FakeEngine("--fault refuse-start")}, 1,
+      {{"play", "--engine", FakeEngine("--fault refuse-start")},
+       1,
        "refused START: 'ERROR unsupported board size'"},
   };
   for (const Row& row : rows) {

@@ -13,8 +13,7 @@
 
 namespace kestrova::testing {
 
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& input,
-                int64_t timeoutMs) {
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& input, int64_t timeoutMs) {
   // Through the shell only to merge stderr into stdout; "$@" keeps every argument intact.
   std::vector<std::string> argv = {"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1", ToolPath()};
   argv.insert(argv.end(), args.begin(), args.end());

@@ -13,8 +13,7 @@ struct ToolRun {
   std::string output;  // stdout and stderr together
 };
 
-ToolRun RunTool(const std::vector<std::string>& args, const std::string& input,
-                int64_t timeoutMs);
+ToolRun RunTool(const std::vector<std::string>& args, const std::string& input, int64_t timeoutMs);
 
 // The scripted engine's command line with the given options.
 std::string FakeEngine(const std::string& options);

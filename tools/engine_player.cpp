@@ -50,6 +50,8 @@ Subprocess::ReadStatus EnginePlayer::ReadReply(std::string& line, int64_t deadli
     const Subprocess::ReadStatus status = process_.ReadLine(line, deadlineMs - MonotonicMs());
     if (status != Subprocess::ReadStatus::Line) return status;
     if (!StartsWith(line, "MESSAGE") && !StartsWith(line, "DEBUG")) return status;
+    // An engine that chatters without end must not hold the wait open.
+    if (MonotonicMs() >= deadlineMs) return Subprocess::ReadStatus::Timeout;
   }
 }
 

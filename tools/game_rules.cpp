@@ -27,8 +27,7 @@ std::string_view Trim(std::string_view text) {
 int RunLength(const Grid& grid, Point p, int dx, int dy) {
   const Stone own = grid.at(p);
   int n = 0;
-  for (Point q{p.x + dx, p.y + dy}; OnBoard(q) && grid.at(q) == own; q = {q.x + dx, q.y + dy})
-    ++n;
+  for (Point q{p.x + dx, p.y + dy}; OnBoard(q) && grid.at(q) == own; q = {q.x + dx, q.y + dy}) ++n;
   return n;
 }
 
@@ -74,7 +73,9 @@ std::optional<Point> ParseHumanMove(std::string_view text) {
   return Point{column, *row - 1};
 }
 
-std::string ProtocolText(Point p) { return std::to_string(p.x) + "," + std::to_string(p.y); }
+std::string ProtocolText(Point p) {
+  return std::to_string(p.x) + "," + std::to_string(p.y);
+}
 
 std::string LetterText(Point p) {
   std::string text(1, char('a' + p.x));

@@ -16,7 +16,9 @@ namespace kestrova::referee {
 
 enum class Stone : uint8_t { None, Black, White };
 
-inline Stone Other(Stone s) { return s == Stone::Black ? Stone::White : Stone::Black; }
+inline Stone Other(Stone s) {
+  return s == Stone::Black ? Stone::White : Stone::Black;
+}
 
 // Protocol coordinates, counted from 0.
 struct Point {
@@ -25,7 +27,9 @@ struct Point {
   bool operator==(const Point&) const = default;
 };
 
-inline bool OnBoard(Point p) { return p.x >= 0 && p.x < BoardSize && p.y >= 0 && p.y < BoardSize; }
+inline bool OnBoard(Point p) {
+  return p.x >= 0 && p.x < BoardSize && p.y >= 0 && p.y < BoardSize;
+}
 
 struct Grid {
   std::array<Stone, BoardSize * BoardSize> cells{};

@@ -133,7 +133,7 @@ std::string Megabytes(int64_t bytes) {
 
 struct Tally {
   int wins = 0, draws = 0, losses = 0;  // from A's side
-  int faults[2] = {0, 0};                // games A, B lost by time or forfeit
+  int faults[2] = {0, 0};               // games A, B lost by time or forfeit
   int64_t peakBytes[2] = {-1, -1};
   std::string names[2];
 };

@@ -121,7 +121,9 @@ std::string DrawBoard(const std::vector<PlacedStone>& stones, const Palette& pal
   return text + ColumnLetters();
 }
 
-std::string Describe(Point p) { return LetterText(p) + " (" + ProtocolText(p) + ")"; }
+std::string Describe(Point p) {
+  return LetterText(p) + " (" + ProtocolText(p) + ")";
+}
 
 struct Game {
   std::vector<PlacedStone> stones;
@@ -181,8 +183,8 @@ int Play(int argc, char** argv) {
   const bool piped = !isatty(STDIN_FILENO);
   const char* term = std::getenv("TERM");
   Palette palette;
-  palette.on = isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR") && term &&
-               std::strcmp(term, "dumb") != 0;
+  palette.on =
+      isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR") && term && std::strcmp(term, "dumb") != 0;
 
   EnginePlayer engine;
   std::string failure;
@@ -206,10 +208,11 @@ int Play(int argc, char** argv) {
   Game game;
   game.human = options.humanFirst ? Stone::Black : Stone::White;
   const Stone engineStone = Other(game.human);
-  std::printf("You play %s, %s plays %s. Type moves as h8 or x,y (from 0,0); u takes back "
-              "your last move and the answer, q quits.\n",
-              game.human == Stone::Black ? "X" : "O", name.c_str(),
-              engineStone == Stone::Black ? "X" : "O");
+  std::printf(
+      "You play %s, %s plays %s. Type moves as h8 or x,y (from 0,0); u takes back "
+      "your last move and the answer, q quits.\n",
+      game.human == Stone::Black ? "X" : "O", name.c_str(),
+      engineStone == Stone::Black ? "X" : "O");
   bool engineToMove = !options.humanFirst;
   if (!engineToMove) std::fputs(DrawBoard(game.stones, palette).c_str(), stdout);
 

@@ -29,8 +29,8 @@ std::string LateReason(const std::string& label, int64_t turnMs, int64_t leftMs,
   if (clockBinds)
     return label + " ran out of its game clock: " + what + " with " + std::to_string(limit) +
            " ms left (+" + std::to_string(toleranceMs) + " ms tolerance)";
-  return label + " exceeded the turn limit: " + what + " (limit " + std::to_string(limit) +
-         " + " + std::to_string(toleranceMs) + " ms tolerance)";
+  return label + " exceeded the turn limit: " + what + " (limit " + std::to_string(limit) + " + " +
+         std::to_string(toleranceMs) + " ms tolerance)";
 }
 
 std::string ClosedReason(const std::string& label, EnginePlayer& engine) {
@@ -47,7 +47,9 @@ std::string EscapeSgf(const std::string& text) {
   return escaped;
 }
 
-std::string SgfPoint(Point p) { return {char('a' + p.x), char('a' + p.y)}; }
+std::string SgfPoint(Point p) {
+  return {char('a' + p.x), char('a' + p.y)};
+}
 
 double EloFromScore(double score) {
   if (score <= 0) return -std::numeric_limits<double>::infinity();
@@ -132,9 +134,9 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
     side.usedMs += reply.elapsedMs;
     switch (reply.kind) {
       case MoveReply::Kind::Timeout:
-        return finish(opponent, Ending::Time,
-                      LateReason(label, limits.turnMs, leftMs, limits.toleranceMs,
-                                 reply.elapsedMs, false));
+        return finish(
+            opponent, Ending::Time,
+            LateReason(label, limits.turnMs, leftMs, limits.toleranceMs, reply.elapsedMs, false));
       case MoveReply::Kind::Closed:
         return finish(opponent, Ending::Forfeit, ClosedReason(label, side.engine));
       case MoveReply::Kind::Malformed:
@@ -144,9 +146,9 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
         break;
     }
     if (reply.elapsedMs > allowedMs)  // a reply that came in just as the wait ended
-      return finish(opponent, Ending::Time,
-                    LateReason(label, limits.turnMs, leftMs, limits.toleranceMs,
-                               reply.elapsedMs, true));
+      return finish(
+          opponent, Ending::Time,
+          LateReason(label, limits.turnMs, leftMs, limits.toleranceMs, reply.elapsedMs, true));
     const Point move = reply.move;
     if (!OnBoard(move))
       return finish(opponent, Ending::Forfeit,
@@ -159,8 +161,7 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
     stones.push_back({move, toMove});
     game.moves.push_back({{move, toMove}, reply.elapsedMs});
     if (MakesFive(grid, move))
-      return finish(toMove, Ending::Five,
-                    label + " made five in a row with " + ProtocolText(move));
+      return finish(toMove, Ending::Five, label + " made five in a row with " + ProtocolText(move));
     if (grid.Full()) return finish(Stone::None, Ending::FullBoard, "the board is full");
     toMove = opponent;
   }

@@ -19,7 +19,7 @@ struct Limits {
 };
 
 struct Contestant {
-  std::string label;        // "A" or "B", used in the reasons
+  std::string label;  // "A" or "B", used in the reasons
   std::string commandLine;
 };
 
