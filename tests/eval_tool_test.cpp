@@ -39,7 +39,8 @@ ToolRun RunTool(const std::string& args, const std::string& input, bool mergeStd
 }
 
 // A position in the tool's text form; stones given in protocol coordinates.
-std::string Position(const std::vector<std::pair<int, int>>& x, const std::vector<std::pair<int, int>>& o) {
+std::string Position(const std::vector<std::pair<int, int>>& x,
+                     const std::vector<std::pair<int, int>>& o) {
   std::vector<std::string> rows(20, std::string(20, '.'));
   for (const auto& [px, py] : x) rows[py][px] = 'X';
   for (const auto& [px, py] : o) rows[py][px] = 'O';
@@ -101,8 +102,7 @@ TEST(EvalTool, SideToMoveSetsTheMoverFlagAndTheSignOfATie) {
        "10,9 42 3 1 0\n"
        "8,10 42 3 1 0\n"},
       {"eval", Position({{4, 4}, {4, 5}, {4, 6}, {4, 7}, {4, 8}}, {}), "value 220\n"},
-      {"eval --to-move 3", Position({}, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}}),
-       "value -220\n"},
+      {"eval --to-move 3", Position({}, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}}), "value -220\n"},
       {"eval", Position({}, {}), "value 0\n"},
   };
   for (const Row& row : rows) {

@@ -38,7 +38,9 @@ std::string TurnLine(const Cell& c) {
 }
 
 // Gives the engine time to take what was written in a read of its own.
-void Pause() { std::this_thread::sleep_for(std::chrono::milliseconds(200)); }
+void Pause() {
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+}
 
 class EngineSession {
  public:
@@ -134,8 +136,9 @@ TEST(ProtocolE2E, EmptyLinesBetweenCommands) {
 // process reused for a second game without END in between.
 TEST(ProtocolE2E, AGameWithEveryCommandOnLfLines) {
   EngineSession s;
-  s.Send("ABOUT\nSTART 20\nINFO rule 0\nINFO timeout_turn 1000\nINFO timeout_match 180000\n"
-         "INFO max_memory 367001600\nINFO time_left 180000\nBEGIN\n");
+  s.Send(
+      "ABOUT\nSTART 20\nINFO rule 0\nINFO timeout_turn 1000\nINFO timeout_match 180000\n"
+      "INFO max_memory 367001600\nINFO time_left 180000\nBEGIN\n");
   EXPECT_EQ(s.Reply(), kAbout);
   EXPECT_EQ(s.Reply(), "OK");
   EXPECT_EQ(s.Reply(), "10,10");
@@ -187,8 +190,9 @@ TEST(ProtocolE2E, BadInputGetsAClearReplyAndTheEngineGoesOn) {
 
 TEST(ProtocolE2E, EveryReplyEndsWithExactlyCrLf) {
   EngineSession s;
-  s.Send("START 20\r\nBEGIN\r\nTURN 0,0\r\nSTART 15\r\nTURN 0,0\r\nHELLO\r\nABOUT\n"
-         "BOARD\r\n1,1,2\r\nDONE\r\nTURN 30,30\rEND\r\n");
+  s.Send(
+      "START 20\r\nBEGIN\r\nTURN 0,0\r\nSTART 15\r\nTURN 0,0\r\nHELLO\r\nABOUT\n"
+      "BOARD\r\n1,1,2\r\nDONE\r\nTURN 30,30\rEND\r\n");
   int code = -1;
   const std::string out = s.RestOfOutput(&code);
   EXPECT_EQ(code, 0);

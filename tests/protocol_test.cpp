@@ -1,5 +1,7 @@
 // The command loop in-process: bytes in, replies and game state out, on a clock that
 // only moves when the engine reads it.
+#include "engine/protocol.h"
+
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -10,7 +12,6 @@
 #include "engine/board.h"
 #include "engine/clock.h"
 #include "engine/engine.h"
-#include "engine/protocol.h"
 
 namespace kestrova {
 namespace {
@@ -246,9 +247,9 @@ TEST_F(ProtocolTest, BoardClearsThePlayingAreaAndKeepsTheWalls) {
 TEST_F(ProtocolTest, StoneLines) {
   struct Row {
     const char* line;
-    int x, y;     // board cell that changes, or 0
+    int x, y;  // board cell that changes, or 0
     uint8_t cell;
-    Move last;    // LastOpponentMove afterwards
+    Move last;  // LastOpponentMove afterwards
   };
   const Row rows[] = {
       {"9,9,3", 0, 0, 0, {0, 0}},
@@ -384,10 +385,12 @@ TEST_F(ProtocolTest, CommandWordsAreCaseSensitiveAndFourLettersLong) {
       {"Start 20", "UNKNOWN"},
       {"STARTING 20", "OK"},
       {"STAR 20", "OK"},
-      {"ABOUT", "name=\"Kestrova\", version=\"v1.0.2\", author=\"Orrin Tavel\", "
-                "country=\"Valdoria\""},
-      {"ABOUTME", "name=\"Kestrova\", version=\"v1.0.2\", author=\"Orrin Tavel\", "
-                  "country=\"Valdoria\""},
+      {"ABOUT",
+       "name=\"Kestrova\", version=\"v1.0.2\", author=\"Orrin Tavel\", "
+       "country=\"Valdoria\""},
+      {"ABOUTME",
+       "name=\"Kestrova\", version=\"v1.0.2\", author=\"Orrin Tavel\", "
+       "country=\"Valdoria\""},
       {"about", "UNKNOWN"},
       {"RESTART", "UNKNOWN"},
       {"TAKEBACK 1,1", "UNKNOWN"},

@@ -1,5 +1,7 @@
 // The board scan against hand-worked positions, and against a slow reference scan written
 // straight from the rules (every window, every ordered pair, a stable sort, the cut walk).
+#include "patterns/scan.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,7 +15,6 @@
 #include <vector>
 
 #include "engine/board.h"
-#include "patterns/scan.h"
 #include "patterns/templates.h"
 
 namespace kestrova {
@@ -96,8 +97,8 @@ RefScan ReferenceWorkingList(const Patterns& patterns, const Board& board, int s
       const Template& tpl = patterns.Templates[w.t];
       for (int s = 1; s <= tpl.spotCount; ++s) {
         const int o = tpl.spots[s];
-        r.working.push_back({w.i + o * kDx[w.direction], w.j + o * kDy[w.direction], v,
-                             w.direction, tpl.side, 0, tpl.side == sideToMove ? 1 : 0});
+        r.working.push_back({w.i + o * kDx[w.direction], w.j + o * kDy[w.direction], v, w.direction,
+                             tpl.side, 0, tpl.side == sideToMove ? 1 : 0});
       }
     }
   }
@@ -153,9 +154,12 @@ RefScan ReferenceScan(const Patterns& patterns, const Board& board, int sideToMo
     if (p.side == 2 && !ownFound) own = p.score, ownFound = true;
     if (p.side == 3 && !opponentFound) opponent = p.score, opponentFound = true;
   }
-  if (opponent > own) r.value = -opponent;
-  else if (own > opponent) r.value = own;
-  else r.value = sideToMove == 3 ? -(opponent / 10) : opponent / 10;
+  if (opponent > own)
+    r.value = -opponent;
+  else if (own > opponent)
+    r.value = own;
+  else
+    r.value = sideToMove == 3 ? -(opponent / 10) : opponent / 10;
   return r;
 }
 
@@ -185,8 +189,8 @@ std::string Describe(const std::vector<Stone>& stones) {
 
 template <typename Point>
 void DescribePoint(std::ostream& s, const Point& p) {
-  s << " (" << p.x << "," << p.y << " " << p.score << " s" << p.side << " b" << p.bonusKind
-    << " m" << p.ofMover << ")";
+  s << " (" << p.x << "," << p.y << " " << p.score << " s" << p.side << " b" << p.bonusKind << " m"
+    << p.ofMover << ")";
 }
 
 bool SameList(const SPointList& a, const SPointList& b) {
@@ -247,7 +251,7 @@ TEST_F(ScanTest, FiveOrSixInEveryDirectionAndCornerEndsTheScan) {
     int x, y;
   };
   // Corners, edge middles and the centre, with every direction that stays on the board.
-  const Anchor anchors[] = {{1, 1},  {20, 1}, {1, 20}, {20, 20}, {1, 10},
+  const Anchor anchors[] = {{1, 1},  {20, 1}, {1, 20},  {20, 20}, {1, 10},
                             {20, 9}, {9, 1},  {12, 20}, {10, 10}};
   const int dirs[4][2] = {{1, 0}, {0, 1}, {1, 1}, {-1, 1}};
   int cases = 0;
@@ -356,7 +360,7 @@ TEST_F(ScanTest, TwoStonesGiveFourFiftiesAndFourCrossings) {
     int x, y, score, bonusKind;
   };
   // Equal scores keep the order in which their cells were first met.
-  const Expected expected[] = {{10, 8, 50, 0},  {10, 9, 50, 0},  {10, 12, 50, 0}, {10, 13, 50, 0},
+  const Expected expected[] = {{10, 8, 50, 0},  {10, 9, 50, 0}, {10, 12, 50, 0}, {10, 13, 50, 0},
                                {11, 11, 42, 1}, {9, 10, 42, 1}, {11, 10, 42, 1}, {9, 11, 42, 1}};
   for (int k = 1; k <= 8; ++k) {
     const SPoint& p = list_[k];
@@ -375,7 +379,7 @@ TEST_F(ScanTest, TwoStonesGiveFourFiftiesAndFourCrossings) {
 TEST_F(ScanTest, TwoPairsTieAndLeanATenthTowardTheMover) {
   const Board board = WithWalls({{10, 10, 2}, {10, 11, 2}, {3, 3, 3}, {3, 4, 3}});
   const std::set<std::pair<int, int>> fifties = {{10, 8}, {10, 9}, {10, 12}, {10, 13},
-                                                 {3, 1},  {3, 2}, {3, 5},  {3, 6}};
+                                                 {3, 1},  {3, 2},  {3, 5},   {3, 6}};
   const std::set<std::pair<int, int>> crossings = {{9, 10}, {9, 11}, {11, 10}, {11, 11}};
   for (int toMove : {2, 3}) {
     EXPECT_EQ(Scan(board, toMove), toMove == 2 ? 5 : -5);
@@ -406,12 +410,21 @@ TEST_F(ScanTest, FoursAndThrees) {
     std::vector<SPoint> points;  // x, y, score, -, -, side, bonusKind, ofMover
   };
   const Row rows[] = {
-      {"open four", Line(10, 8, 0, 1, 4, 2), 2, 190,
+      {"open four",
+       Line(10, 8, 0, 1, 4, 2),
+       2,
+       190,
        {{10, 7, 190, 0, 0, 2, 0, 1}, {10, 12, 190, 0, 0, 2, 0, 1}}},
-      {"open four, other side to move", Line(10, 8, 0, 1, 4, 2), 3, 190,
+      {"open four, other side to move",
+       Line(10, 8, 0, 1, 4, 2),
+       3,
+       190,
        {{10, 7, 190, 0, 0, 2, 0, 0}, {10, 12, 190, 0, 0, 2, 0, 0}}},
       {"four against the wall", Line(1, 1, 0, 1, 4, 2), 2, 180, {{1, 5, 180, 0, 0, 2, 0, 1}}},
-      {"open three of side 3", Line(10, 9, 0, 1, 3, 3), 2, -70,
+      {"open three of side 3",
+       Line(10, 9, 0, 1, 3, 3),
+       2,
+       -70,
        {{10, 8, 70, 0, 0, 3, 0, 0}, {10, 12, 70, 0, 0, 3, 0, 0}}},
   };
   for (const Row& row : rows) {
@@ -449,11 +462,10 @@ TEST_F(ScanTest, CrossingBonuses) {
       // Two thirties of opposite sides: +11, and the other-side +3 in the same pair.
       {"two thirties", {{10, 10, 2}, {12, 12, 3}}, 10, 12, 44, 3, 2},
       // Two open threes of side 2 share an end: 70 + 6 + 2, and the mark stops further pairs.
-      {"two seventies",
-       Join(Line(10, 9, 0, 1, 3, 2), Line(11, 12, 1, 0, 3, 2)), 10, 12, 78, 2, 4},
+      {"two seventies", Join(Line(10, 9, 0, 1, 3, 2), Line(11, 12, 1, 0, 3, 2)), 10, 12, 78, 2, 4},
       // An open four's end never gains, whatever crosses it.
-      {"190 gains nothing",
-       Join(Line(10, 8, 0, 1, 4, 2), {{12, 12, 2}, {13, 12, 2}}), 10, 12, 190, 2, 0},
+      {"190 gains nothing", Join(Line(10, 8, 0, 1, 4, 2), {{12, 12, 2}, {13, 12, 2}}), 10, 12, 190,
+       2, 0},
       {"180 gains nothing", Join(Line(1, 1, 0, 1, 4, 2), {{3, 5, 3}, {4, 5, 3}}), 1, 5, 180, 2, 0},
   };
   for (const Row& row : rows) {
@@ -497,13 +509,34 @@ class PositionMaker {
     std::vector<Stone> stones;
     std::string how;
     switch (style) {
-      case 0: how = "sparse"; Sparse(stones); break;
-      case 1: how = "cluster"; Cluster(stones); break;
-      case 2: how = "lines"; Lines(stones); break;
-      case 3: how = "game"; Game(stones); break;
-      case 4: how = "edges"; Edges(stones); break;
-      case 5: how = "crowd"; Crowd(stones); break;
-      default: how = "crossing threes"; CrossingThrees(stones); break;
+      case 0:
+        how = "sparse";
+        Sparse(stones);
+        break;
+      case 1:
+        how = "cluster";
+        Cluster(stones);
+        break;
+      case 2:
+        how = "lines";
+        Lines(stones);
+        break;
+      case 3:
+        how = "game";
+        Game(stones);
+        break;
+      case 4:
+        how = "edges";
+        Edges(stones);
+        break;
+      case 5:
+        how = "crowd";
+        Crowd(stones);
+        break;
+      default:
+        how = "crossing threes";
+        CrossingThrees(stones);
+        break;
     }
     Position pos;
     pos.walls = Uniform(0, 6) != 0;
@@ -557,8 +590,10 @@ class PositionMaker {
     const int n = Uniform(2, 16);
     for (int k = 0; k < n; ++k) {
       int x = Uniform(1, 20), y = Uniform(1, 20);
-      if (Uniform(0, 1)) x = Uniform(0, 1) ? Uniform(1, 3) : Uniform(18, 20);
-      else y = Uniform(0, 1) ? Uniform(1, 3) : Uniform(18, 20);
+      if (Uniform(0, 1))
+        x = Uniform(0, 1) ? Uniform(1, 3) : Uniform(18, 20);
+      else
+        y = Uniform(0, 1) ? Uniform(1, 3) : Uniform(18, 20);
       Put(s, x, y, Side());
     }
   }
@@ -734,8 +769,8 @@ TEST_F(ScanTest, ListInvariantsOnRandomPositions) {
       if (p.side == 2 && own == 0) own = p.score;
       if (p.side == 3 && opponent == 0) opponent = p.score;
     }
-    const int32_t expected =
-        own != opponent ? (own > opponent ? own : -opponent) : (pos.toMove == 2 ? 1 : -1) * (own / 10);
+    const int32_t expected = own != opponent ? (own > opponent ? own : -opponent)
+                                             : (pos.toMove == 2 ? 1 : -1) * (own / 10);
     EXPECT_EQ(value, expected) << pos.how;
   }
 }
