@@ -193,9 +193,6 @@ int32_t Scanner::ScanWindows(const uint8_t* b) {
   }
   if (firstFive != UINT32_MAX)
     return int(firstFive & 0xFF) <= kWrittenTemplates ? kFiveValue : -kFiveValue;
-  // Each direction filed its matches in order; sorting restores the order across directions.
-  for (size_t bucket = 0; bucket < bucketSize_.size(); ++bucket)
-    std::sort(bucketData_[bucket].get(), bucketData_[bucket].get() + bucketSize_[bucket]);
   return 0;
 }
 
@@ -214,6 +211,15 @@ void Scanner::CollectPoints(int32_t lowestValue) {
   for (size_t bucket = 0; bucket < bucketSize_.size() && bucketValue_[bucket] >= lowestValue;
        ++bucket) {
     const auto value = static_cast<int16_t>(bucketValue_[bucket]);
+    // Each direction filed its matches in order, so a bucket is a few sorted runs: an
+    // insertion sort restores the order across directions cheaply.
+    uint32_t* data = bucketData_[bucket].get();
+    for (int32_t e = 1; e < bucketSize_[bucket]; ++e) {
+      const uint32_t entry = data[e];
+      int32_t k = e;
+      for (; k > 0 && data[k - 1] > entry; --k) data[k] = data[k - 1];
+      data[k] = entry;
+    }
     for (int32_t e = 0; e < bucketSize_[bucket]; ++e) {
       const uint32_t entry = bucketData_[bucket][e];
       const int t = int(entry & 0xFF), d = int((entry >> 8) & 3) + 1, start = int(entry >> 10);

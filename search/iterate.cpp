@@ -14,6 +14,8 @@ void ComputeUCB1(Search& search, int32_t child) {
 }
 
 void Iterate(Search& search, int32_t node) {
+  Board board;  // the board of node, kept up to date on the way down
+  NodeBoard(search, node, board);
   for (;;) {
     TreeNode& n = search.nodes[node];
     if (n.isTerminal == 1) {
@@ -23,7 +25,7 @@ void Iterate(Search& search, int32_t node) {
       return;
     }
     if (n.ChildCount == 0) {
-      Expand(search, node);
+      ExpandOn(search, node, board);
       return;
     }
     if (n.ChildCount < 0) {
@@ -33,8 +35,10 @@ void Iterate(Search& search, int32_t node) {
     const int count = n.ChildCount;
     const int32_t first = n.FirstChild;
     for (int32_t c = first; c < first + count; ++c) {
-      if (search.nodes[c].Visits == 0) {
-        Rollout(search, c);
+      const TreeNode& child = search.nodes[c];
+      if (child.Visits == 0) {
+        board.at(child.x, child.y) = static_cast<uint8_t>(n.turn);
+        RolloutOn(search, c, board);
         return;
       }
     }
@@ -48,6 +52,7 @@ void Iterate(Search& search, int32_t node) {
     for (int32_t c = first; c < first + count; ++c)
       if (search.nodes[c].UCB1_Score == best) ties[++tieCount] = c;
     node = ties[search.rng.Draw(tieCount)];
+    board.at(search.nodes[node].x, search.nodes[node].y) = static_cast<uint8_t>(n.turn);
   }
 }
 

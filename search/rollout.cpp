@@ -7,6 +7,10 @@ namespace kestrova {
 void Rollout(Search& search, int32_t node) {
   Board board;
   NodeBoard(search, node, board);
+  RolloutOn(search, node, board);
+}
+
+void RolloutOn(Search& search, int32_t node, const Board& board) {
   SPointList spoints;
   TreeNode& n = search.nodes[node];
   const int32_t v = search.scanner.FindSPoints(board, spoints, n.turn);

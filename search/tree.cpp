@@ -75,6 +75,10 @@ void NodeBoard(const Search& search, int32_t node, Board& board) {
 void Expand(Search& search, int32_t node) {
   Board board;
   NodeBoard(search, node, board);
+  ExpandOn(search, node, board);
+}
+
+void ExpandOn(Search& search, int32_t node, Board& board) {
   SPointList spoints;
   const int turn = search.nodes[node].turn;
   search.scanner.FindSPoints(board, spoints, turn);
@@ -110,7 +114,11 @@ void Expand(Search& search, int32_t node) {
     }
   }
   search.lastNodeIndex += count;
-  Rollout(search, best);
+  const TreeNode& chosen = search.nodes[best];
+  uint8_t& cell = board.at(chosen.x, chosen.y);
+  cell = static_cast<uint8_t>(turn);
+  RolloutOn(search, best, board);
+  cell = Empty;
 }
 
 void CompactTree(Search& search) {

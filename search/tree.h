@@ -92,6 +92,10 @@ void NodeBoard(const Search& search, int32_t node, Board& board);
 
 void Expand(Search& search, int32_t node);
 void Rollout(Search& search, int32_t node);
+// The same, given the node's board, which the descent builds on its way down; Expand
+// hands the board back unchanged.
+void ExpandOn(Search& search, int32_t node, Board& board);
+void RolloutOn(Search& search, int32_t node, const Board& board);
 void Backpropagate(Search& search, int32_t node);
 void ComputeUCB1(Search& search, int32_t child);
 void Iterate(Search& search, int32_t node);
