@@ -9,11 +9,13 @@
 //                    silent   never answers and ignores END and end of input
 //                    occupied plays a cell that is taken
 //                    say      sends --text instead of its move
+//                    flood    sends MESSAGE lines without end instead of its move
 //                    crash    aborts
 //                    close    closes its output and lingers
 //                  and from the start:
 //                    refuse-start  answers START with an ERROR
 //                    ignore-end    plays normally but lingers after END and end of input
+//                    chatter       sends a MESSAGE and a DEBUG line before every move
 //   --think MS     sleeps before every move
 //   --log FILE     appends every line it receives to FILE
 //   --pid FILE     appends its process id to FILE
@@ -96,6 +98,15 @@ void Move(const Options& options, State& state) {
   ++state.movesMade;
   const bool faultNow = state.movesMade == options.at;
   if (faultNow && options.fault == "silent") Linger();
+  if (faultNow && options.fault == "flood") {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kLingerMs);
+    while (std::chrono::steady_clock::now() < end) Reply("MESSAGE still thinking");
+    std::exit(0);
+  }
+  if (options.fault == "chatter") {
+    Reply("MESSAGE thinking about move " + std::to_string(state.movesMade));
+    Reply("DEBUG 42 nodes");
+  }
   if (faultNow && options.fault == "crash") {
     const rlimit noCore{0, 0};
     setrlimit(RLIMIT_CORE, &noCore);
