@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "tests/engine_process.h"
+#include "tools/game_rules.h"
 
 namespace kestrova::testing {
 namespace {
@@ -21,17 +22,6 @@ const std::string kAbout =
     "name=\"Kestrova\", version=\"v1.0.2\", author=\"Orrin Tavel\", country=\"Valdoria\"";
 
 using Cell = std::pair<int, int>;
-
-// A move reply: exactly "x,y" with both in 0..19.
-bool ParseMove(const std::string& reply, Cell& cell) {
-  const size_t comma = reply.find(',');
-  if (comma == std::string::npos || comma == 0 || comma + 1 == reply.size()) return false;
-  for (size_t k = 0; k < reply.size(); ++k)
-    if (k != comma && (reply[k] < '0' || reply[k] > '9')) return false;
-  if (comma > 2 || reply.size() - comma - 1 > 2) return false;
-  cell = {std::stoi(reply.substr(0, comma)), std::stoi(reply.substr(comma + 1))};
-  return cell.first < 20 && cell.second < 20;
-}
 
 std::string TurnLine(const Cell& c) {
   return "TURN " + std::to_string(c.first) + "," + std::to_string(c.second) + "\r\n";
@@ -50,8 +40,9 @@ class EngineSession {
   // The engine's move: legal, on an empty cell, which it then occupies.
   void ExpectMove(const char* what) {
     const std::string reply = Reply();
-    Cell cell;
-    ASSERT_TRUE(ParseMove(reply, cell)) << what << ": \"" << reply << '"';
+    const auto move = referee::ParseEngineMove(reply);
+    ASSERT_TRUE(move && referee::OnBoard(*move)) << what << ": \"" << reply << '"';
+    const Cell cell{move->x, move->y};
     EXPECT_FALSE(occupied.count(cell)) << what << ": " << reply << " is taken";
     occupied.insert(cell);
   }
@@ -257,40 +248,28 @@ TEST(ProtocolE2E, BoardBlockLongerThanOneReadLosesNoStone) {
     EXPECT_EQ(s.Reply(), "ERROR cell is occupied") << c.first << "," << c.second;
 }
 
-TEST(ProtocolE2E, EndExitsAtOnceAndSaysNothingMore) {
-  EngineSession s;
-  s.Send("START 20\r\nEND\r\nABOUT\r\nBEGIN\r\n");
-  int code = -1;
-  EXPECT_EQ(s.RestOfOutput(&code), "OK\r\n");
-  EXPECT_EQ(code, 0);
-}
-
-TEST(ProtocolE2E, EndInsideBoardEntryExits) {
-  EngineSession s;
-  s.Send("START 20\r\nBOARD\r\n1,1,1\r\nEND\r\nDONE\r\n");
-  int code = -1;
-  EXPECT_EQ(s.RestOfOutput(&code), "OK\r\n");
-  EXPECT_EQ(code, 0);
-}
-
-TEST(ProtocolE2E, EndOfInputExits) {
-  EngineSession s;
-  s.Send("START 20\r\n");
-  EXPECT_EQ(s.Reply(), "OK");
-  s.engine().process().CloseStdin();
-  int code = -1;
-  EXPECT_EQ(s.RestOfOutput(&code), "");
-  EXPECT_EQ(code, 0);
-}
-
-TEST(ProtocolE2E, EndOfInputInsideALineExits) {
-  EngineSession s;
-  s.Send("START 20\r\nBOARD\r\n1,1,1\r\n2,2");
-  EXPECT_EQ(s.Reply(), "OK");
-  s.engine().process().CloseStdin();
-  int code = -1;
-  s.RestOfOutput(&code);
-  EXPECT_EQ(code, 0);
+// END ends at once and nothing answers what follows it; end of input (the manager has
+// gone) ends the engine too, even in the middle of a line or of board entry.
+TEST(ProtocolE2E, EndAndEndOfInputExitWithStatusZero) {
+  struct Row {
+    const char* what;
+    std::string input;
+    bool closeInput;
+  };
+  const Row rows[] = {
+      {"END", "START 20\r\nEND\r\nABOUT\r\nBEGIN\r\n", false},
+      {"END in board entry", "START 20\r\nBOARD\r\n1,1,1\r\nEND\r\nDONE\r\n", false},
+      {"end of input", "START 20\r\n", true},
+      {"end of input inside a line", "START 20\r\nBOARD\r\n1,1,1\r\n2,2", true},
+  };
+  for (const Row& row : rows) {
+    EngineSession s;
+    s.Send(row.input);
+    if (row.closeInput) s.engine().process().CloseStdin();
+    int code = -1;
+    EXPECT_EQ(s.RestOfOutput(&code), "OK\r\n") << row.what;
+    EXPECT_EQ(code, 0) << row.what;
+  }
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "engine/board.h"
 #include "engine/clock.h"
 #include "engine/engine.h"
+#include "tools/game_rules.h"
 
 namespace kestrova {
 namespace {
@@ -47,17 +48,6 @@ Board EmptyGameBoard() {
   return board;
 }
 
-// "x,y" with both in 0..19, as the engine must answer a move request.
-bool ParseMove(const std::string& reply, int& x, int& y) {
-  const size_t comma = reply.find(',');
-  if (comma == std::string::npos || comma == 0 || comma + 1 == reply.size()) return false;
-  for (size_t k = 0; k < reply.size(); ++k)
-    if (k != comma && (reply[k] < '0' || reply[k] > '9')) return false;
-  x = std::stoi(reply.substr(0, comma));
-  y = std::stoi(reply.substr(comma + 1));
-  return x >= 0 && x < 20 && y >= 0 && y < 20;
-}
-
 class ProtocolTest : public ::testing::Test {
  protected:
   // Feeds bytes as one read and returns the replies they caused.
@@ -76,8 +66,9 @@ class ProtocolTest : public ::testing::Test {
   void ExpectLegalMove(std::string_view bytes) {
     const Board before = game().GameBoard;
     const std::string reply = One(bytes);
-    int x = -1, y = -1;
-    ASSERT_TRUE(ParseMove(reply, x, y)) << reply;
+    const auto move = referee::ParseEngineMove(reply);
+    ASSERT_TRUE(move && referee::OnBoard(*move)) << reply;
+    const int x = move->x, y = move->y;
     EXPECT_EQ(before.at(x + 1, y + 1), Empty) << reply << " was not empty";
     EXPECT_EQ(game().GameBoard.at(x + 1, y + 1), Own) << reply;
     // Besides the reply's cell only the opponent's stone of a TURN may appear.
