@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/game_state.h"
 #include "tests/engine_process.h"
 #include "tests/tool_run.h"
 
@@ -23,17 +24,17 @@ void ExpectInOrder(const std::string& text, const std::vector<std::string>& piec
 }
 
 TEST(Play, AgainstTheEngineThroughAPipe) {
+  const std::string name = "Kestrova " + GameState{}.Version;  // as the engine's ABOUT says
   const ToolRun run = RunTool({"play", "--engine", EngineCommand(), "--turn", "600"},
                               "h8\nzz\nh8\nt21\n25,3\nu\nu\n8,8\n", 30000);
   ASSERT_TRUE(run.finished) << run.output;
   EXPECT_EQ(run.exitCode, 0) << run.output;
   ExpectInOrder(
       run.output,
-      {"You play X, Kestrova v1.0.2 plays O", "     a  b  c", "your move> h8\n",
-       "you play h8 (7,7)\n", "Kestrova v1.0.2 plays ", "your move> zz\n", "'zz' is not a move",
-       "h8 (7,7) is taken", "t21 is off the board", "25,3 is off the board", "took back ",
-       "nothing to take back", "you play i9 (8,8)\n", "Kestrova v1.0.2 plays ",
-       "end of input: the game is left unfinished"});
+      {"You play X, " + name + " plays O", "     a  b  c", "your move> h8\n", "you play h8 (7,7)\n",
+       name + " plays ", "your move> zz\n", "'zz' is not a move", "h8 (7,7) is taken",
+       "t21 is off the board", "25,3 is off the board", "took back ", "nothing to take back",
+       "you play i9 (8,8)\n", name + " plays ", "end of input: the game is left unfinished"});
   // The board is drawn after the takeback with no stone left on it.
   const size_t tookBack = run.output.find("took back ");
   const size_t bottomEdge = run.output.rfind("     a  b", tookBack);
