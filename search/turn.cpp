@@ -38,23 +38,10 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
       twoMore();
       break;
     }
-    // The manager's per-turn limit holds in every band, with half a second to spare.
-    if (game.msTurnTime > 0 && msRemainingTurnTime < 500) break;
-    if (msRemainingGameTime >= 0 && msRemainingGameTime <= 15000) {
-      if (elapsed > 10) {
-        twoMore();
-        break;
-      }
-    } else if (msRemainingGameTime >= 15001 && msRemainingGameTime <= 30000) {
-      if (elapsed > 50) {
-        twoMore();
-        break;
-      }
-    } else if (msRemainingGameTime >= 30001 && msRemainingGameTime <= 60000) {
-      if (elapsed > 2000) break;
-    } else if (elapsed > 7000 || msRemainingTurnTime < 500) {
-      break;
-    }
+    const StopRule rule =
+        TimeBandRule(elapsed, game.msTurnTime, msRemainingTurnTime, msRemainingGameTime);
+    if (rule == StopRule::StopAfterTwoMore) twoMore();
+    if (rule != StopRule::Continue) break;
     Iterate(search, search.rootIndex);
     ++iterations;
     if (search.storeFull) {
@@ -75,6 +62,19 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
 }
 
 }  // namespace
+
+StopRule TimeBandRule(int64_t elapsed, int64_t msTurnTime, int64_t msRemainingTurnTime,
+                      int64_t msRemainingGameTime) {
+  // The manager's per-turn limit holds in every band, with half a second to spare.
+  if (msTurnTime > 0 && msRemainingTurnTime < 500) return StopRule::Stop;
+  if (msRemainingGameTime >= 0 && msRemainingGameTime <= 15000)
+    return elapsed > 10 ? StopRule::StopAfterTwoMore : StopRule::Continue;
+  if (msRemainingGameTime >= 15001 && msRemainingGameTime <= 30000)
+    return elapsed > 50 ? StopRule::StopAfterTwoMore : StopRule::Continue;
+  if (msRemainingGameTime >= 30001 && msRemainingGameTime <= 60000)
+    return elapsed > 2000 ? StopRule::Stop : StopRule::Continue;
+  return elapsed > 7000 || msRemainingTurnTime < 500 ? StopRule::Stop : StopRule::Continue;
+}
 
 bool FallbackCell(const Board& board, int& x, int& y) {
   for (int i = 2; i <= BoardSize; ++i)

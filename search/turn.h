@@ -25,6 +25,11 @@ int32_t FinalChoice(Search& search);
 // bench's deterministic search. Returns the chosen root child, or -1.
 int32_t SearchFixed(GameState& game, Search& search, int64_t iterations);
 
+// What a pass of the search loop does, by the time band of the match time left.
+enum class StopRule { Continue, Stop, StopAfterTwoMore };
+StopRule TimeBandRule(int64_t elapsed, int64_t msTurnTime, int64_t msRemainingTurnTime,
+                      int64_t msRemainingGameTime);
+
 // The no-candidate cell: first empty cell with both indices in 2..20.
 bool FallbackCell(const Board& board, int& x, int& y);
 

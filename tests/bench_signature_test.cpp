@@ -1,0 +1,31 @@
+// The bench's signature is the search's fingerprint: any change of search behaviour must
+// come with a deliberate edit of the committed signature.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <string>
+
+#include "tests/engine_process.h"
+
+namespace kestrova {
+namespace {
+
+TEST(BenchTest, SignatureMatchesTheCommittedOne) {
+  std::ifstream file(KESTROVA_SIGNATURE_FILE);
+  std::string expected;
+  ASSERT_TRUE(file >> expected) << "cannot read " << KESTROVA_SIGNATURE_FILE;
+
+  Subprocess bench;
+  ASSERT_TRUE(bench.Start({testing::ToolPath(), "bench"}));
+  const std::string output = bench.ReadAll(300000);
+  int status = -1;
+  ASSERT_TRUE(bench.Wait(10000, &status));
+  EXPECT_EQ(status, 0);
+  const size_t at = output.find("Signature: ");
+  ASSERT_NE(at, std::string::npos) << output;
+  EXPECT_EQ(output.substr(at + 11, 16), expected) << output;
+  EXPECT_NE(output.find("Nodes searched: "), std::string::npos);
+}
+
+}  // namespace
+}  // namespace kestrova
