@@ -51,19 +51,30 @@ std::string Position(const std::vector<std::pair<int, int>>& x,
 
 TEST(EvalTool, TwoStonesExactOutput) {
   const std::string position = Position({{9, 9}, {9, 10}}, {});
-  const ToolRun run = RunTool("eval", position, false);
-  EXPECT_EQ(run.status, 0);
-  // The fifties along the pair, then the four cells where two diagonal thirties cross.
-  EXPECT_EQ(run.output,
-            "value 50\n"
-            "9,7 50 2 0 1\n"
-            "9,8 50 2 0 1\n"
-            "9,11 50 2 0 1\n"
-            "9,12 50 2 0 1\n"
-            "10,10 42 2 1 1\n"
-            "8,9 42 2 1 1\n"
-            "10,9 42 2 1 1\n"
-            "8,10 42 2 1 1\n");
+  // The same position as a Windows editor saves it, and with blanks between the cells.
+  std::string crlf, spaced;
+  for (char c : position) {
+    if (c == '\n') crlf += '\r';
+    crlf += c;
+    spaced += c;
+    if (c != '\n') spaced += ' ';
+  }
+  for (const std::string& input : {position, crlf, spaced}) {
+    const ToolRun run = RunTool("eval", input, false);
+    EXPECT_EQ(run.status, 0);
+    // The fifties along the pair, then the four cells where two diagonal thirties cross.
+    EXPECT_EQ(run.output,
+              "value 50\n"
+              "9,7 50 2 0 1\n"
+              "9,8 50 2 0 1\n"
+              "9,11 50 2 0 1\n"
+              "9,12 50 2 0 1\n"
+              "10,10 42 2 1 1\n"
+              "8,9 42 2 1 1\n"
+              "10,9 42 2 1 1\n"
+              "8,10 42 2 1 1\n")
+        << input;
+  }
 }
 
 TEST(EvalTool, SideToMoveSetsTheMoverFlagAndTheSignOfATie) {
