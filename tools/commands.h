@@ -5,6 +5,7 @@ namespace kestrova::tools {
 
 int Eval(int argc, char** argv);
 int Bench(int argc, char** argv);
+int Think(int argc, char** argv);
 int Match(int argc, char** argv);
 int Play(int argc, char** argv);
 

@@ -10,6 +10,7 @@ constexpr const char* kUsage =
     "usage: kestrova <command> [options]\n"
     "  eval [--to-move 2|3]   scan a 20x20 position read on stdin\n"
     "  bench                  fixed searches: node counts, signature, speed\n"
+    "  think [--ms N]         one timed search on a position read on stdin\n"
     "  match ENGINE_A ENGINE_B  referee games between two protocol engines\n"
     "  play                   play the engine on a board drawn in the terminal\n";
 
@@ -24,6 +25,7 @@ int main(int argc, char** argv) {
   const char* command = argv[1];
   if (std::strcmp(command, "eval") == 0) return Eval(argc - 2, argv + 2);
   if (std::strcmp(command, "bench") == 0) return Bench(argc - 2, argv + 2);
+  if (std::strcmp(command, "think") == 0) return Think(argc - 2, argv + 2);
   if (std::strcmp(command, "match") == 0) return Match(argc - 2, argv + 2);
   if (std::strcmp(command, "play") == 0) return Play(argc - 2, argv + 2);
   if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "help") == 0) {
