@@ -170,6 +170,43 @@ std::string TakeBack(Game& game) {
   return taken;
 }
 
+// Asks the engine for its move and plays it; false (after saying why) when the engine fails.
+bool EngineMoves(EnginePlayer& engine, const std::string& name, int64_t waitMs,
+                 const Palette& palette, Game& game) {
+  const Stone engineStone = Other(game.human);
+  std::string commands;
+  if (!game.engineInSync)
+    commands = BoardCommand(game.stones, engineStone);
+  else if (game.stones.empty())
+    commands = "BEGIN\r\n";
+  else
+    commands = "TURN " + ProtocolText(game.stones.back().at) + "\r\n";
+  const MoveReply reply = engine.Ask(commands, waitMs);
+  std::string fault;
+  if (reply.kind == MoveReply::Kind::Timeout) {
+    fault = "sent no move within " + std::to_string(waitMs) + " ms";
+  } else if (reply.kind == MoveReply::Kind::Closed) {
+    const std::string exit = engine.DescribeExit();
+    fault = "stopped" + (exit.empty() ? "" : " (" + exit + ")");
+  } else if (reply.kind == MoveReply::Kind::Malformed) {
+    fault = "answered '" + reply.text + "' instead of a move";
+  } else if (!OnBoard(reply.move) || game.grid.at(reply.move) != Stone::None) {
+    fault = "played " + ProtocolText(reply.move) + ", which is not a legal move";
+  }
+  if (!fault.empty()) {
+    std::printf("%s %s: game over\n", name.c_str(), fault.c_str());
+    return false;
+  }
+  game.engineInSync = true;
+  game.Put(reply.move, engineStone);
+  std::fputs(DrawBoard(game.stones, palette).c_str(), stdout);
+  std::printf("%s plays %s after %.1f s\n", name.c_str(), Describe(reply.move).c_str(),
+              double(reply.elapsedMs) / 1000.0);
+  const std::string verdict = game.Judge(name + " wins");
+  if (!verdict.empty()) std::printf("%s\n", verdict.c_str());
+  return true;
+}
+
 }  // namespace
 
 int Play(int argc, char** argv) {
@@ -219,35 +256,10 @@ int Play(int argc, char** argv) {
   int status = 0;
   for (;;) {
     if (engineToMove && !game.over) {
-      std::string commands;
-      if (!game.engineInSync)
-        commands = BoardCommand(game.stones, engineStone);
-      else if (game.stones.empty())
-        commands = "BEGIN\r\n";
-      else
-        commands = "TURN " + ProtocolText(game.stones.back().at) + "\r\n";
-      const MoveReply reply = engine.Ask(commands, waitMs);
-      std::string fault;
-      if (reply.kind == MoveReply::Kind::Timeout)
-        fault = "sent no move within " + std::to_string(waitMs) + " ms";
-      else if (reply.kind == MoveReply::Kind::Closed)
-        fault = "stopped (" + engine.DescribeExit() + ")";
-      else if (reply.kind == MoveReply::Kind::Malformed)
-        fault = "answered '" + reply.text + "' instead of a move";
-      else if (!OnBoard(reply.move) || game.grid.at(reply.move) != Stone::None)
-        fault = "played " + ProtocolText(reply.move) + ", which is not a legal move";
-      if (!fault.empty()) {
-        std::printf("%s %s: game over\n", name.c_str(), fault.c_str());
+      if (!EngineMoves(engine, name, waitMs, palette, game)) {
         status = 1;
         break;
       }
-      game.engineInSync = true;
-      game.Put(reply.move, engineStone);
-      std::fputs(DrawBoard(game.stones, palette).c_str(), stdout);
-      std::printf("%s plays %s after %.1f s\n", name.c_str(), Describe(reply.move).c_str(),
-                  double(reply.elapsedMs) / 1000.0);
-      const std::string verdict = game.Judge(name + " wins");
-      if (!verdict.empty()) std::printf("%s\n", verdict.c_str());
       engineToMove = false;
     }
 
