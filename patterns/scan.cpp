@@ -221,7 +221,7 @@ void Scanner::CollectPoints(int32_t lowestValue) {
       data[k] = entry;
     }
     for (int32_t e = 0; e < bucketSize_[bucket]; ++e) {
-      const uint32_t entry = bucketData_[bucket][e];
+      const uint32_t entry = data[e];
       const int t = int(entry & 0xFF), d = int((entry >> 8) & 3) + 1, start = int(entry >> 10);
       const Template& tpl = patterns_.Templates[t];
       const auto side = static_cast<uint8_t>(tpl.side);
@@ -247,41 +247,36 @@ void Scanner::CollectPoints(int32_t lowestValue) {
 }
 
 // Every ordered pair of points on one cell, in working-list order; only p ever changes.
-// Cells that cannot reach the cut threshold are left alone: they are never listed, and
-// bonuses never cross from one cell to another.
-void Scanner::ApplyCrossingBonuses(int32_t threshold) {
+// Bonuses never cross from one cell to another.
+void Scanner::ApplyCrossingBonuses(int cell) {
   WorkPoint* points = points_.get();
   int16_t group[kMaxCellPoints];
-  for (int cell : cells_) {
-    const int m = cellPoints_[cell];
-    if (m < 2 || reachable_[cellBest_[cell]][m] < threshold) continue;
-    // Points below 30 neither gain nor give a bonus.
-    int n = 0;
-    for (int16_t k = head_[cell]; k >= 0; k = points[k].next)
-      if (points[k].score >= 30) group[n++] = k;
-    for (int a = 0; a < n; ++a) {
-      WorkPoint& p = points[group[a]];
-      for (int c = 0; c < n; ++c) {
-        // Once p is out of 30..85 or marked 3 or 4 it stays so: no later pair takes it up.
-        if (p.bonusKind >= 3 || p.score > 85) break;
-        const WorkPoint& q = points[group[c]];
-        if (p.direction == q.direction || q.bonusKind >= 3) continue;
-        if (q.side == p.side && q.bonusKind != 1) {
-          p.score += 6;
-          p.bonusKind = 1;
-        }
-        if (q.score == 30 && p.score == 30) {
-          p.score += 11;
-          p.bonusKind = 3;
-        }
-        if (q.score >= 70 && p.score >= 70) {
-          p.score += 2;
-          p.bonusKind = 4;
-        }
-        if (q.side != p.side && q.bonusKind != 2) {
-          p.score += 3;
-          p.bonusKind = 2;
-        }
+  // Points below 30 neither gain nor give a bonus.
+  int n = 0;
+  for (int16_t k = head_[cell]; k >= 0; k = points[k].next)
+    if (points[k].score >= 30) group[n++] = k;
+  for (int a = 0; a < n; ++a) {
+    WorkPoint& p = points[group[a]];
+    for (int c = 0; c < n; ++c) {
+      // Once p is out of 30..85 or marked 3 or 4 it stays so: no later pair takes it up.
+      if (p.bonusKind >= 3 || p.score > 85) break;
+      const WorkPoint& q = points[group[c]];
+      if (p.direction == q.direction || q.bonusKind >= 3) continue;
+      if (q.side == p.side && q.bonusKind != 1) {
+        p.score += 6;
+        p.bonusKind = 1;
+      }
+      if (q.score == 30 && p.score == 30) {
+        p.score += 11;
+        p.bonusKind = 3;
+      }
+      if (q.score >= 70 && p.score >= 70) {
+        p.score += 2;
+        p.bonusKind = 4;
+      }
+      if (q.side != p.side && q.bonusKind != 2) {
+        p.score += 3;
+        p.bonusKind = 2;
       }
     }
   }
@@ -296,11 +291,13 @@ inline int32_t CutThreshold(int32_t top) {
   return INT32_MIN;
 }
 
-// Equivalent to a stable sort of the working list by score followed by the cut walk: a
+// Applies the crossing bonuses, then does what a stable sort of the working list by score
+// followed by the cut walk would do: a
 // cell's first appearance in that order is its best-scoring point (earliest among equals),
 // so each cell is represented by that point and the representatives are ranked.
 // minThreshold is a lower bound of the real threshold; cells below it are skipped.
-void Scanner::CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove) {
+void Scanner::CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove,
+                         bool withBonuses) {
   struct Rep {
     int32_t score;
     int32_t idx;
@@ -310,7 +307,10 @@ void Scanner::CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMo
   int n = 0;
   int32_t top = INT32_MIN;
   for (int cell : cells_) {
-    if (reachable_[cellBest_[cell]][cellPoints_[cell]] < minThreshold) continue;
+    // A cell that cannot reach the floor is never listed; its bonuses are not needed.
+    const int m = cellPoints_[cell];
+    if (reachable_[cellBest_[cell]][m] < minThreshold) continue;
+    if (m > 1 && withBonuses) ApplyCrossingBonuses(cell);
     int16_t best = head_[cell];
     for (int16_t k = points[best].next; k >= 0; k = points[k].next)
       if (points[k].score > points[best].score) best = k;
@@ -361,8 +361,7 @@ int32_t Scanner::FindSPoints(const Board& board, SPointList& spoints, int sideTo
       break;
     }
   }
-  if (rawTop < 180) ApplyCrossingBonuses(floor);
-  CutAndSort(spoints, floor, sideToMove);
+  CutAndSort(spoints, floor, sideToMove, rawTop < 180);
 
   int32_t own = 0, opponent = 0;  // score of the first listed point of each side
   for (int k = spoints.count(); k >= 1; --k) {

@@ -60,8 +60,8 @@ class Scanner {
 
   int32_t ScanWindows(const uint8_t* b);
   void CollectPoints(int32_t lowestValue);
-  void ApplyCrossingBonuses(int32_t threshold);
-  void CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove);
+  void ApplyCrossingBonuses(int cell);
+  void CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove, bool withBonuses);
 
   const Patterns& patterns_;
   std::array<uint8_t, kTemplates + 1> bucketOf_{};
