@@ -12,29 +12,15 @@
 #include "engine/board.h"
 #include "engine/clock.h"
 #include "engine/engine.h"
+#include "tests/step_clock.h"
 #include "tools/game_rules.h"
 
 namespace kestrova {
 namespace {
 
-// Every reading moves the clock on by a fixed step; sleeping only moves it, so a test
-// never waits and a search stops after a known number of readings.
-class StepClock final : public Clock {
- public:
-  explicit StepClock(int64_t step) : step_(step) {}
-  int64_t NowMs() override { return now_ += step_; }
-  void SleepMs(int64_t ms) override {
-    now_ += ms;
-    slept_ += ms;
-  }
-  int64_t now() const { return now_; }
-  int64_t slept() const { return slept_; }
-
- private:
-  int64_t step_;
-  int64_t now_ = 0;
-  int64_t slept_ = 0;
-};
+// Every reading moves the clock on by one step and sleeping costs nothing, so a test never
+// waits and a search stops after a known number of readings.
+using testing::StepClock;
 
 class CapturingSink final : public ReplySink {
  public:
