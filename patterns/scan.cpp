@@ -91,6 +91,7 @@ Scanner::Scanner(const Patterns& patterns) : patterns_(patterns) {
   for (auto& data : bucketData_) data = std::make_unique<uint32_t[]>(kWindows);
   bucketSize_.assign(bucketValue_.size(), 0);
   found_ = std::make_unique<uint32_t[]>(kWindows + 1);
+  merged_ = std::make_unique<uint32_t[]>(kWindows + 1);
   cellsByBest_.resize(bucketValue_.size());
   reachable_.resize(bucketValue_.size());
   for (size_t bucket = 0; bucket < bucketValue_.size(); ++bucket)
@@ -135,6 +136,7 @@ int32_t Scanner::ScanWindows(const uint8_t* b) {
       add(roll[j], i, j, 1);
     }
   }
+  const int end1 = n;
   // Direction 2, (i, j + k): i in x0..x1, j in y0-5..y1.
   for (int i = x0; i <= ihi; ++i) {
     const uint8_t* r0 = b + i * kGrid;
@@ -144,6 +146,7 @@ int32_t Scanner::ScanWindows(const uint8_t* b) {
       add(code, i, j, 2);
     }
   }
+  const int end2 = n;
   // Direction 3, (i + k, j + k): i in x0-5..x1, j in y0-5..y1; the code at (i, j) comes
   // from the one at (i - 1, j - 1) of the row before.
   uint32_t rows[2][kLastStart + 2];
@@ -165,6 +168,7 @@ int32_t Scanner::ScanWindows(const uint8_t* b) {
       add(now[j], i, j, 3);
     }
   }
+  const int end3 = n;
   // Direction 4, (i - k, j + k): i in x0..x1+5 from 5, j in y0-5..y1 up to 16, so the
   // anti-diagonal window stays inside the ring; the code at (i, j) comes from the one at
   // (i - 1, j + 1) of the row before.
@@ -183,6 +187,12 @@ int32_t Scanner::ScanWindows(const uint8_t* b) {
   }
 
   uint32_t firstFive = UINT32_MAX;  // the five earliest in window order, with its template
+  // Each direction found its matches in order: merging the four runs gives the full
+  // window order, and so every bucket in order.
+  uint32_t* merged = merged_.get();
+  std::merge(found, found + end1, found + end1, found + end2, merged);
+  std::merge(found + end2, found + end3, found + end3, found + n, merged + end2);
+  std::merge(merged, merged + end2, merged + end2, merged + n, found);
   for (int k = 0; k < n; ++k) {
     const uint32_t entry = found[k];
     const uint8_t bucket = bucketOf_[entry & 0xFF];
@@ -211,15 +221,7 @@ void Scanner::CollectPoints(int32_t lowestValue) {
   for (size_t bucket = 0; bucket < bucketSize_.size() && bucketValue_[bucket] >= lowestValue;
        ++bucket) {
     const auto value = static_cast<int16_t>(bucketValue_[bucket]);
-    // Each direction filed its matches in order, so a bucket is a few sorted runs: an
-    // insertion sort restores the order across directions cheaply.
-    uint32_t* data = bucketData_[bucket].get();
-    for (int32_t e = 1; e < bucketSize_[bucket]; ++e) {
-      const uint32_t entry = data[e];
-      int32_t k = e;
-      for (; k > 0 && data[k - 1] > entry; --k) data[k] = data[k - 1];
-      data[k] = entry;
-    }
+    const uint32_t* data = bucketData_[bucket].get();
     for (int32_t e = 0; e < bucketSize_[bucket]; ++e) {
       const uint32_t entry = data[e];
       const int t = int(entry & 0xFF), d = int((entry >> 8) & 3) + 1, start = int(entry >> 10);
@@ -228,7 +230,7 @@ void Scanner::CollectPoints(int32_t lowestValue) {
       for (int s = 0; s < tpl.spotCount; ++s) {
         const int cell = start + spotOffset_[t][d][s];
         const auto idx = static_cast<int16_t>(pointCount_++);
-        points[idx] = WorkPoint{uint16_t(cell), value, uint8_t(d), side, 0, -1};
+        points[idx] = WorkPoint{value, -1, uint8_t(d), side, 0};
         if (stamp_[cell] != generation_) {
           stamp_[cell] = generation_;
           head_[cell] = idx;
@@ -301,6 +303,7 @@ void Scanner::CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMo
   struct Rep {
     int32_t score;
     int32_t idx;
+    int32_t cell;
   };
   const WorkPoint* points = points_.get();
   Rep reps[kCells];
@@ -314,7 +317,7 @@ void Scanner::CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMo
     int16_t best = head_[cell];
     for (int16_t k = points[best].next; k >= 0; k = points[k].next)
       if (points[k].score > points[best].score) best = k;
-    reps[n++] = Rep{points[best].score, best};
+    reps[n++] = Rep{points[best].score, best, cell};
     top = std::max(top, int32_t(points[best].score));
   }
   const int32_t threshold = CutThreshold(top);
@@ -327,8 +330,8 @@ void Scanner::CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMo
   });
   for (int k = 0; k < count; ++k) {
     const WorkPoint& p = points[reps[k].idx];
-    spoints.items[k + 1] = SPoint{p.cell / kGrid, p.cell % kGrid,      p.score, 0, 0, p.side,
-                                  p.bonusKind,    p.side == sideToMove};
+    spoints.items[k + 1] = SPoint{reps[k].cell / kGrid, reps[k].cell % kGrid, p.score, 0, 0,
+                                  p.side, p.bonusKind, p.side == sideToMove};
   }
   spoints.items[0].score = count;
 }
@@ -346,7 +349,10 @@ int32_t Scanner::FindSPoints(const Board& board, SPointList& spoints, int sideTo
       rawTop = bucketValue_[bucket];
       break;
     }
-  CollectPoints(rawTop >= 180 ? 180 : INT32_MIN);
+  // Points below 30 neither gain nor give a bonus, so once a threshold applies they matter
+  // nowhere.
+  const int32_t lowest = rawTop >= 180 ? 180 : CutThreshold(rawTop) > INT32_MIN ? 30 : INT32_MIN;
+  CollectPoints(lowest);
   if (pointCount_ == 0) {
     Log("no spoints");
     return 0;

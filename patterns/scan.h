@@ -46,10 +46,9 @@ class Scanner {
 
  private:
   struct WorkPoint {
-    uint16_t cell;  // x * 27 + y
     int16_t score;
-    uint8_t direction, side, bonusKind;
     int16_t next;  // next point naming the same cell, in working-list order
+    uint8_t direction, side, bonusKind;
   };
   // Every window matches at most one template, and a template names at most four spots.
   static constexpr int kWindows = 22 * 22 * 3 + 17 * 17;
@@ -71,6 +70,7 @@ class Scanner {
   std::vector<std::unique_ptr<uint32_t[]>> bucketData_;
   std::vector<int32_t> bucketSize_;
   std::unique_ptr<uint32_t[]> found_;  // matches of one scan, direction by direction
+  std::unique_ptr<uint32_t[]> merged_;
   // Board-cell offsets of each template's spots in each direction, so a point's cell is
   // the window's start cell plus an offset.
   std::array<std::array<std::array<int16_t, 4>, 5>, kTemplates + 1> spotOffset_{};
