@@ -487,6 +487,52 @@ TEST(PrepareRootTest, KeepsTheSubtreeOnlyForTheSamePosition) {
   EXPECT_EQ(s.lastNodeIndex, 0);
 }
 
+TEST(PrepareRootTest, ResetRules) {
+  const Board board = MakeBoard({{10, 10}}, {{11, 11}});
+  struct Case {
+    const char* name;
+    int32_t rootIndex;  // relative: -1 = lastNodeIndex
+    bool resetPending;
+    bool expectReset;
+  };
+  const Case cases[] = {
+      {"root is the last node", -1, false, true},
+      {"a fallback move asked for a fresh tree", 1, true, true},
+      {"an engine move with the opponent's reply among its children", 1, false, false},
+  };
+  for (const Case& c : cases) {
+    Fixture f(board);
+    Search& s = f.search;
+    for (int k = 0; k < 50; ++k) Iterate(s, 0);
+    ASSERT_GT(s.lastNodeIndex, 2);
+    // Pretend the engine played child 1 and the opponent answered with its first child.
+    const int32_t mine = s.nodes[0].child(1);
+    if (s.nodes[mine].ChildCount <= 0) Expand(s, mine);
+    ASSERT_GT(s.nodes[mine].ChildCount, 0);
+    const TreeNode reply = s.nodes[s.nodes[mine].child(1)];
+    GameState game = f.game;
+    game.GameBoard.at(s.nodes[mine].x, s.nodes[mine].y) = Own;
+    game.GameBoard.at(reply.x, reply.y) = Opponent;
+    game.LastOpponentMove = Move{reply.x, reply.y};
+    s.rootBoard = f.game.GameBoard;
+    s.rootBoard.at(s.nodes[mine].x, s.nodes[mine].y) = Own;
+    s.rootIndex = c.rootIndex < 0 ? s.lastNodeIndex : mine;
+    s.resetPending = c.resetPending;
+    PrepareRoot(game, s);
+    if (c.expectReset) {
+      EXPECT_EQ(s.lastNodeIndex, 0) << c.name;
+      EXPECT_EQ(s.rootIndex, 0) << c.name;
+      EXPECT_EQ(s.nodes[0].ChildCount, 0) << c.name;
+    } else {
+      EXPECT_EQ(s.rootIndex, s.nodes[mine].child(1)) << c.name;
+    }
+    EXPECT_FALSE(s.resetPending);
+    EXPECT_EQ(s.rootBoard, game.GameBoard) << c.name;
+    EXPECT_EQ(s.nodes[s.rootIndex].turn, Own);
+    EXPECT_EQ(s.nodes[s.rootIndex].RootFlag, 1);
+  }
+}
+
 // Every node of the tree below the root in a consistent shape: parents before children,
 // children consecutive and pointing back, boards one stone apart.
 void ExpectConsistentTree(const Search& s) {
