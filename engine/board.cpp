@@ -18,9 +18,9 @@ int ResetBoard(Board& board) {
   return 0;
 }
 
-bool FirstEmptyCell(const Board& board, int& x, int& y) {
-  for (int i = 1; i <= BoardSize; ++i)
-    for (int j = 1; j <= BoardSize; ++j)
+bool FirstEmptyCell(const Board& board, int& x, int& y, int from) {
+  for (int i = from; i <= BoardSize; ++i)
+    for (int j = from; j <= BoardSize; ++j)
       if (board.at(i, j) == Empty) {
         x = i;
         y = j;

@@ -32,7 +32,7 @@ int ResetBoard(Board& board);
 // Clears the playing area only: the ring stays as it is.
 void ClearPlayingArea(Board& board);
 
-// First Empty cell of the playing area in x-major order, or false on a full board.
-bool FirstEmptyCell(const Board& board, int& x, int& y);
+// First Empty cell with both indices in from..20, x-major; false when there is none.
+bool FirstEmptyCell(const Board& board, int& x, int& y, int from = 1);
 
 }  // namespace kestrova

@@ -76,16 +76,8 @@ StopRule TimeBandRule(int64_t elapsed, int64_t msTurnTime, int64_t msRemainingTu
   return elapsed > 7000 || msRemainingTurnTime < 500 ? StopRule::Stop : StopRule::Continue;
 }
 
-bool FallbackCell(const Board& board, int& x, int& y) {
-  for (int i = 2; i <= BoardSize; ++i)
-    for (int j = 2; j <= BoardSize; ++j)
-      if (board.at(i, j) == Empty) {
-        x = i;
-        y = j;
-        return true;
-      }
-  return false;
-}
+// Protocol coordinate 0 is never chosen here, in either position.
+bool FallbackCell(const Board& board, int& x, int& y) { return FirstEmptyCell(board, x, y, 2); }
 
 void PrepareRoot(GameState& game, Search& search) {
   search.storeFull = false;
