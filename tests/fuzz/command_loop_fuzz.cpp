@@ -17,16 +17,20 @@
 namespace kestrova {
 namespace {
 
-// Time moves on a little at every reading, so a search runs a real but short loop of
-// iterations; sleeping costs nothing.
+// Time moves on at every reading, by a step that grows with the readings since the last
+// reply, so every search runs a real but short loop of iterations (about ten with the
+// 600 ms turn set below, and about a hundred at most, whatever limits the input sets), and
+// sleeping costs nothing.
 class FakeClock final : public Clock {
  public:
-  int64_t NowMs() override { return now_ += kStepMs; }
+  int64_t NowMs() override { return now_ += kStepMs * (1 + readings_++ / 4); }
   void SleepMs(int64_t ms) override { now_ += ms > 0 ? ms : 0; }
+  void Replied() { readings_ = 0; }
 
  private:
   static constexpr int64_t kStepMs = 5;
   int64_t now_ = 0;
+  int64_t readings_ = 0;
 };
 
 [[noreturn]] void Fail(const std::string& what) {
@@ -45,9 +49,10 @@ bool IsCoordinate(std::string_view s) {
 // Checks each reply as it is written; a move must land on a cell the opponent does not hold.
 class CheckingSink final : public ReplySink {
  public:
-  explicit CheckingSink(const Board& board) : board_(board) {}
+  CheckingSink(const Board& board, FakeClock& clock) : board_(board), clock_(clock) {}
 
   void WriteLine(std::string_view text) override {
+    clock_.Replied();
     if (text.find_first_of("\r\n") != std::string_view::npos) Fail("line end inside a reply");
     if (text == "OK" || text == "UNKNOWN") return;
     if (text.starts_with("name=\"Kestrova\"")) return;
@@ -64,6 +69,7 @@ class CheckingSink final : public ReplySink {
 
  private:
   const Board& board_;
+  FakeClock& clock_;
 };
 
 void CheckBoard(const Board& board) {
@@ -107,7 +113,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FakeClock clock;
   Engine engine(clock, 1);
-  CheckingSink sink(engine.game.GameBoard);
+  CheckingSink sink(engine.game.GameBoard, clock);
   CommandLoop loop(engine, sink);
   // Without a turn limit a move request would skip the search entirely.
   loop.Feed("INFO timeout_turn 600\r\n");
