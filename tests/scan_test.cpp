@@ -542,6 +542,8 @@ class PositionMaker {
     pos.walls = Uniform(0, 6) != 0;
     pos.board = pos.walls ? WithWalls(stones) : WithoutWalls(stones);
     pos.toMove = Uniform(2, 3);
+    // A later stone on the same cell replaces the earlier one: the board is what counts,
+    // even where the description lists a cell twice.
     pos.how = how + (pos.walls ? "" : " no walls") + ": " + Describe(stones);
     return pos;
   }
@@ -618,9 +620,6 @@ class PositionMaker {
 
   std::mt19937 rng_;
 };
-
-// Later stones overwrite earlier ones on the same cell, so the description of a position
-// may list a cell twice; the board is what counts.
 
 TEST_F(ScanTest, MatchesTheReferenceScanOnThousandsOfPositions) {
   PositionMaker maker(20261206);
