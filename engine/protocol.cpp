@@ -11,11 +11,9 @@ constexpr size_t kMaxLine = 4096;
 constexpr int kBeginPauseMs = 100;
 constexpr int64_t kNoMatchLimit = 10000000;
 
-bool ValidCoordinate(int64_t v) { return v >= 0 && v < BoardSize; }
-
 }  // namespace
 
-int64_t ParseNumber(std::string_view field, bool* hasDigits) {
+int64_t ParseNumber(std::string_view field, bool* hasDigits, bool* fits) {
   size_t k = 0;
   while (k < field.size() && (field[k] == ' ' || field[k] == '\t')) ++k;
   bool negative = false;
@@ -24,7 +22,7 @@ int64_t ParseNumber(std::string_view field, bool* hasDigits) {
   if (k < field.size() && field[k] == '$') base = 16, ++k;
   else if (k < field.size() && field[k] == '%') base = 2, ++k;
   uint64_t value = 0;  // unsigned, so overlong numbers wrap instead of overflowing
-  bool any = false;
+  bool any = false, wrapped = false;
   for (; k < field.size(); ++k) {
     const char c = field[k];
     unsigned digit;
@@ -33,11 +31,21 @@ int64_t ParseNumber(std::string_view field, bool* hasDigits) {
     else if (base == 16 && c >= 'A' && c <= 'F') digit = unsigned(c - 'A' + 10);
     else break;
     if (digit >= base) break;
+    wrapped = wrapped || value > (UINT64_MAX / 2 - digit) / base;
     value = value * base + digit;
     any = true;
   }
   if (hasDigits) *hasDigits = any;
+  if (fits) *fits = !wrapped;
   return static_cast<int64_t>(negative ? 0 - value : value);
+}
+
+bool ParseCoordinate(std::string_view field, int32_t& value) {
+  bool hasDigits = false, fits = false;
+  const int64_t v = ParseNumber(field, &hasDigits, &fits);
+  if (!hasDigits || !fits || v < 0 || v >= BoardSize) return false;
+  value = static_cast<int32_t>(v);
+  return true;
 }
 
 std::string_view Field(std::string_view text, char sep, int k) {
@@ -122,9 +130,16 @@ void CommandLoop::Start(std::string_view line) {
 
 void CommandLoop::Turn(std::string_view line) {
   const std::string_view arg = Field(line, ' ', 2);
-  const auto x = static_cast<int32_t>(ParseNumber(Field(arg, ',', 1)));
-  const auto y = static_cast<int32_t>(ParseNumber(Field(arg, ',', 2)));
-  if (!ValidCoordinate(x) || !ValidCoordinate(y)) {
+  // A missing number would otherwise read as 0 and put a phantom stone on the corner.
+  bool hasX = false, hasY = false;
+  ParseNumber(Field(arg, ',', 1), &hasX);
+  ParseNumber(Field(arg, ',', 2), &hasY);
+  if (!hasX || !hasY) {
+    out_.WriteLine("ERROR malformed coordinates");
+    return;
+  }
+  int32_t x = 0, y = 0;
+  if (!ParseCoordinate(Field(arg, ',', 1), x) || !ParseCoordinate(Field(arg, ',', 2), y)) {
     out_.WriteLine("ERROR coordinates outside the board");
     return;
   }
@@ -155,10 +170,9 @@ void CommandLoop::Info(std::string_view line) {
 }
 
 void CommandLoop::StoneLine(std::string_view line) {
-  const auto x = static_cast<int32_t>(ParseNumber(Field(line, ',', 1)));
-  const auto y = static_cast<int32_t>(ParseNumber(Field(line, ',', 2)));
+  int32_t x = 0, y = 0;
+  if (!ParseCoordinate(Field(line, ',', 1), x) || !ParseCoordinate(Field(line, ',', 2), y)) return;
   const int64_t who = ParseNumber(Field(line, ',', 3));
-  if (!ValidCoordinate(x) || !ValidCoordinate(y)) return;
   GameState& game = engine_.game;
   if (who == 1) {
     game.GameBoard.at(x + 1, y + 1) = Own;

@@ -17,8 +17,12 @@ class ReplySink {
 };
 
 // A number as the protocol reads it: leading blanks, optional sign, then decimal digits,
-// or hexadecimal after "$", or binary after "%". No digits reads as 0.
-int64_t ParseNumber(std::string_view field, bool* hasDigits = nullptr);
+// or hexadecimal after "$", or binary after "%". No digits reads as 0; a number too long
+// for 64 bits wraps, and then *fits is false.
+int64_t ParseNumber(std::string_view field, bool* hasDigits = nullptr, bool* fits = nullptr);
+
+// A board coordinate 0..19 written in field; false for no number or any other value.
+bool ParseCoordinate(std::string_view field, int32_t& value);
 
 // Field k (from 1) of text cut at sep; empty past the last separator.
 std::string_view Field(std::string_view text, char sep, int k);

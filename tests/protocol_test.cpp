@@ -242,6 +242,8 @@ TEST_F(ProtocolTest, StoneLines) {
       {"3,3,0", 0, 0, 0, {20, 20}},
       {"3,3", 0, 0, 0, {20, 20}},
       {"junk", 0, 0, 0, {20, 20}},
+      {",,2", 0, 0, 0, {20, 20}},  // no number is no cell, not the corner
+      {"4294967297,3,2", 0, 0, 0, {20, 20}},
       {"$a,%11,2", 11, 4, Opponent, {11, 4}},
   };
   game().LastOpponentMove = Move{0, 0};
@@ -297,6 +299,12 @@ TEST_F(ProtocolTest, BadTurnIsRefusedAndChangesNothing) {
       {"TURN -1,5", "ERROR coordinates outside the board"},
       {"TURN 5,-1", "ERROR coordinates outside the board"},
       {"TURN 9,9", "ERROR cell is occupied"},
+      {"TURN", "ERROR malformed coordinates"},
+      {"TURN  9,9", "ERROR malformed coordinates"},  // the argument is the empty field 2
+      {"TURN 5", "ERROR malformed coordinates"},
+      {"TURN ,5", "ERROR malformed coordinates"},
+      {"TURN 4294967306,1", "ERROR coordinates outside the board"},  // not 10,1
+      {"TURN 18446744073709551626,1", "ERROR coordinates outside the board"},
   };
   for (const Row& row : rows) {
     const GameState before = game();
@@ -317,11 +325,6 @@ TEST_F(ProtocolTest, BadTurnIsRefusedAndChangesNothing) {
   ASSERT_GE(x, 0);
   EXPECT_EQ(One("TURN " + std::to_string(x) + "," + std::to_string(y) + "\r\n"),
             "ERROR cell is occupied");
-}
-
-TEST_F(ProtocolTest, TurnWithoutArgumentIsTheCorner) {
-  ExpectLegalMove("TURN\r\n");
-  EXPECT_EQ(game().GameBoard.at(1, 1), Opponent);
 }
 
 TEST_F(ProtocolTest, DoneWithoutBoardAsksForAMove) {
