@@ -41,7 +41,7 @@ bool Play(Grid& grid, const std::string& reply, Stone stone, Point& move) {
   return true;
 }
 
-TEST(MemoryTest, PeakResidentMemoryStaysUnderMaxMemory) {
+TEST(ProcessMemoryTest, PeakResidentMemoryStaysUnderMaxMemory) {
   if (const char* other = std::getenv("KESTROVA_ENGINE"); other && *other)
     GTEST_SKIP() << "peak memory is read from /proc for the native engine only";
   EngineProcess measured(KESTROVA_ENGINE_PATH);
