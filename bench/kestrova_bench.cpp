@@ -3,11 +3,13 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
 #include <vector>
 
 #include "bench/positions.h"
 #include "engine/position_text.h"
 #include "patterns/scan.h"
+#include "search/turn.h"
 
 namespace kestrova {
 namespace {
@@ -48,6 +50,36 @@ void BM_FindSPoints(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_FindSPoints);
+
+// The same scan on positions the search meets: a few hundred distinct boards sampled
+// from fixed searches of the 24 positions. With only 24 boards in a loop the branch
+// predictor learns them by heart; this one shows the cost inside a real search.
+void BM_FindSPointsSearched(benchmark::State& state) {
+  std::vector<std::pair<Board, int>> boards;
+  for (const Board& root : Positions()) {
+    GameState game;
+    game.GameBoard = root;
+    Search search(BuiltPatterns(), 1);
+    SearchFixed(game, search, 2000);
+    for (int32_t n = 1; n <= search.lastNodeIndex; n += std::max(1, search.lastNodeIndex / 32)) {
+      if (search.nodes[n].Visits == 0) continue;
+      Board board;
+      NodeBoard(search, n, board);
+      boards.emplace_back(board, search.nodes[n].turn);
+    }
+  }
+  Scanner scanner(BuiltPatterns());
+  SPointList spoints;
+  size_t k = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(scanner.FindSPoints(boards[k].first, spoints, boards[k].second));
+    benchmark::DoNotOptimize(spoints);
+    if (++k == boards.size()) k = 0;
+  }
+  state.SetItemsProcessed(state.iterations());
+  state.counters["boards"] = double(boards.size());
+}
+BENCHMARK(BM_FindSPointsSearched);
 
 // Every one of the 1741 windows: its code rolled along its line (one new cell per
 // window) and its PatternLookup entry read; nothing else.

@@ -66,6 +66,19 @@ int32_t BonusBound(int32_t best, int points) {
   return std::max(ReachableScore(best, points - 1), ReachableScore(30, points - 1));
 }
 
+// Merges two sorted runs of distinct values with selects instead of branches.
+void MergeRuns(const uint32_t* a, const uint32_t* aEnd, const uint32_t* b, const uint32_t* bEnd,
+               uint32_t* out) {
+  while (a < aEnd && b < bEnd) {
+    const bool takeB = *b < *a;
+    *out++ = takeB ? *b : *a;
+    b += takeB;
+    a += !takeB;
+  }
+  while (a < aEnd) *out++ = *a++;
+  while (b < bEnd) *out++ = *b++;
+}
+
 }  // namespace
 
 Scanner::Scanner(const Patterns& patterns) : patterns_(patterns) {
@@ -118,12 +131,14 @@ int32_t Scanner::ScanWindows(const uint8_t* b) {
   const int ilo = std::max(0, x0 - 5), jlo = std::max(0, y0 - 5);
   const int ihi = std::min(kLastStart, x1), jhi = std::min(kLastStart, y1);
   // A match is kept with its position in the full window order (start cell, then
-  // direction), which sorts the buckets afterwards.
+  // direction), which sorts the buckets afterwards. Every window is written and only a
+  // match is kept: whether a window matches is data, and a branch on it mispredicts.
   uint32_t* found = found_.get();
   int n = 0;
   auto add = [lookup, found, &n](uint32_t code, int i, int j, int d) {
-    if (const auto t = uint32_t(lookup[code]))
-      found[n++] = uint32_t((i * kGrid + j) * 4 + d - 1) << 8 | t;
+    const auto t = uint32_t(lookup[code]);
+    found[n] = uint32_t((i * kGrid + j) * 4 + d - 1) << 8 | t;
+    n += t != 0;
   };
 
   uint32_t roll[kLastStart + 2];
@@ -190,9 +205,9 @@ int32_t Scanner::ScanWindows(const uint8_t* b) {
   // Each direction found its matches in order: merging the four runs gives the full
   // window order, and so every bucket in order.
   uint32_t* merged = merged_.get();
-  std::merge(found, found + end1, found + end1, found + end2, merged);
-  std::merge(found + end2, found + end3, found + end3, found + n, merged + end2);
-  std::merge(merged, merged + end2, merged + end2, merged + n, found);
+  MergeRuns(found, found + end1, found + end1, found + end2, merged);
+  MergeRuns(found + end2, found + end3, found + end3, found + n, merged + end2);
+  MergeRuns(merged, merged + end2, merged + end2, merged + n, found);
   for (int k = 0; k < n; ++k) {
     const uint32_t entry = found[k];
     const uint8_t bucket = bucketOf_[entry & 0xFF];
@@ -255,8 +270,10 @@ void Scanner::ApplyCrossingBonuses(int cell) {
   int16_t group[kMaxCellPoints];
   // Points below 30 neither gain nor give a bonus.
   int n = 0;
-  for (int16_t k = head_[cell]; k >= 0; k = points[k].next)
-    if (points[k].score >= 30) group[n++] = k;
+  for (int16_t k = head_[cell]; k >= 0; k = points[k].next) {
+    group[n] = k;
+    n += points[k].score >= 30;
+  }
   for (int a = 0; a < n; ++a) {
     WorkPoint& p = points[group[a]];
     for (int c = 0; c < n; ++c) {
