@@ -2,7 +2,8 @@
 // manager checks it every move and a process over it loses. The tree grows with every long
 // turn and is kept from move to move, so the measured engine plays 2-second turns against
 // a second engine process of the same strength (quiet games: without the bound its tree
-// passes 100 MB within about ten moves) until it has made enough moves.
+// passes 100 MB within about ten moves) until it has had 16 turns that searched for most
+// of their time.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -22,7 +23,10 @@ using referee::ProtocolText;
 using referee::Stone;
 
 constexpr int64_t kMaxMemory = 104857600;
-constexpr int kMeasuredMoves = 18;
+// Turns that ran the search for most of the 2 s (forced replies come back at once).
+constexpr int kLongTurns = 16;
+constexpr int64_t kLongTurnMs = 1000;
+constexpr int kMoveCap = 60;
 constexpr int64_t kReplyWaitMs = 15000;  // far past the 2 s turn: only a hang trips it
 
 // Places the reply on the grid; a test failure (and false) when it is no legal move.
@@ -60,12 +64,14 @@ TEST(ProcessMemoryTest, PeakResidentMemoryStaysUnderMaxMemory) {
 
   Grid grid;
   std::string command = "BEGIN\r\n";
-  int games = 1;
-  for (int moves = 0; moves < kMeasuredMoves;) {
+  int games = 1, moves = 0, longTurns = 0;
+  while (longTurns < kLongTurns && moves < kMoveCap) {
+    const int64_t asked = MonotonicMs();
     ASSERT_TRUE(measured.Send(command));
     Point move;
     ASSERT_TRUE(Play(grid, measured.Reply(kReplyWaitMs), Stone::Black, move));
     ++moves;
+    if (MonotonicMs() - asked >= kLongTurnMs) ++longTurns;
     if (!MakesFive(grid, move) && !grid.Full()) {
       ASSERT_TRUE(opponent.Send("TURN " + ProtocolText(move) + "\r\n"));
       ASSERT_TRUE(Play(grid, opponent.Reply(kReplyWaitMs), Stone::White, move));
@@ -88,8 +94,10 @@ TEST(ProcessMemoryTest, PeakResidentMemoryStaysUnderMaxMemory) {
   EXPECT_EQ(exitCode, 0);
   ASSERT_GT(peak, 0) << "no peak resident memory could be read";
   EXPECT_LT(peak, kMaxMemory);
-  std::printf("peak resident memory %.1f MB over %d moves in %d game(s), max_memory %.1f MB\n",
-              double(peak) / 1048576.0, kMeasuredMoves, games, double(kMaxMemory) / 1048576.0);
+  EXPECT_GE(longTurns, kLongTurns) << "the games gave too few long turns to grow the tree";
+  std::printf("peak resident memory %.1f MB over %d moves (%d long) in %d game(s), "
+              "max_memory %.1f MB\n",
+              double(peak) / 1048576.0, moves, longTurns, games, double(kMaxMemory) / 1048576.0);
 }
 
 }  // namespace
