@@ -95,9 +95,10 @@ TEST(ProcessMemoryTest, PeakResidentMemoryStaysUnderMaxMemory) {
   ASSERT_GT(peak, 0) << "no peak resident memory could be read";
   EXPECT_LT(peak, kMaxMemory);
   EXPECT_GE(longTurns, kLongTurns) << "the games gave too few long turns to grow the tree";
-  std::printf("peak resident memory %.1f MB over %d moves (%d long) in %d game(s), "
-              "max_memory %.1f MB\n",
-              double(peak) / 1048576.0, moves, longTurns, games, double(kMaxMemory) / 1048576.0);
+  std::printf(
+      "peak resident memory %.1f MB over %d moves (%d long) in %d game(s), "
+      "max_memory %.1f MB\n",
+      double(peak) / 1048576.0, moves, longTurns, games, double(kMaxMemory) / 1048576.0);
 }
 
 }  // namespace
