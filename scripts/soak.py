@@ -11,10 +11,12 @@ this counts, for the engine only:
 and exits with status 1 unless all four are 0.
 
     python3 scripts/soak.py [--games 200] [--turn 600] [--build build/release]
+                            [--engine "wine build/mingw/pbrain-kestrova64.exe"]
 """
 import argparse
 import os
 import re
+import shlex
 import subprocess
 import sys
 import tempfile
@@ -61,7 +63,7 @@ def main():
         command = [tool, "match", engine, opponent, "--games", str(args.games),
                    "--turn", str(args.turn), "--tolerance", str(args.tolerance),
                    "--seed", str(args.seed), "--sgf", sgf]
-        print("soak:", " ".join(command[:3]), f"'{opponent}'", *command[4:], flush=True)
+        print("soak:", shlex.join(command), flush=True)
         status = subprocess.run(command).returncode
         if status != 0 or not os.path.exists(sgf):
             sys.exit(f"soak: kestrova match failed (status {status})")
