@@ -127,6 +127,10 @@ struct Judgement {
   bool checkPids = false;  // every engine must be gone once the match is over
 };
 
+void PrintTo(const Judgement& j, std::ostream* out) {
+  *out << j.name;
+}
+
 class RefereeJudges : public ::testing::TestWithParam<Judgement> {};
 
 TEST_P(RefereeJudges, EveryGameAndTheTally) {
