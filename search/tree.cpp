@@ -55,8 +55,9 @@ void SetMemoryLimit(Search& search, int64_t maxMemoryBytes) {
 }
 
 void ResetTree(Search& search) {
-  search.nodes.resize(0);
+  // Shrinking keeps the first block and zeroes what it held: no new allocation.
   search.nodes.resize(1);
+  search.nodes[0] = TreeNode{};
   search.lastNodeIndex = 0;
   search.rootIndex = 0;
   search.resetPending = false;
