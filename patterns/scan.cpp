@@ -193,12 +193,18 @@ int32_t Scanner::ScanWindows(const uint8_t* b) {
     const uint8_t* r0 = b + i * kGrid;
     // Ascending j reads roll[j + 1] before this row overwrites it.
     if (i == i4lo) {
-      for (int j = jlo; j < j4hi; ++j) roll[j] = WindowCode(b, i * kGrid + j, kStep[4]);
+      for (int j = jlo; j < j4hi; ++j) {
+        roll[j] = WindowCode(b, i * kGrid + j, kStep[4]);
+        add(roll[j], i, j, 4);
+      }
     } else {
-      for (int j = jlo; j < j4hi; ++j) roll[j] = (uint32_t(r0[j]) << 10) | (roll[j + 1] >> 2);
+      for (int j = jlo; j < j4hi; ++j) {
+        roll[j] = (uint32_t(r0[j]) << 10) | (roll[j + 1] >> 2);
+        add(roll[j], i, j, 4);
+      }
     }
     roll[j4hi] = WindowCode(b, i * kGrid + j4hi, kStep[4]);
-    for (int j = jlo; j <= j4hi; ++j) add(roll[j], i, j, 4);
+    add(roll[j4hi], i, j4hi, 4);
   }
 
   uint32_t firstFive = UINT32_MAX;  // the five earliest in window order, with its template
@@ -317,38 +323,37 @@ inline int32_t CutThreshold(int32_t top) {
 // minThreshold is a lower bound of the real threshold; cells below it are skipped.
 void Scanner::CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove,
                          bool withBonuses) {
+  // The best eleven representatives, best first: by score, then earliest in the working
+  // list. A key orders both at once.
   struct Rep {
-    int32_t score;
+    int64_t key;
     int32_t idx;
     int32_t cell;
   };
   const WorkPoint* points = points_.get();
-  Rep reps[kCells];
+  Rep best[kMaxSPoints + 1];
   int n = 0;
-  int32_t top = INT32_MIN;
   for (int cell : cells_) {
     // A cell that cannot reach the floor is never listed; its bonuses are not needed.
     const int m = cellPoints_[cell];
     if (reachable_[cellBest_[cell]][m] < minThreshold) continue;
     if (m > 1 && withBonuses) ApplyCrossingBonuses(cell);
-    int16_t best = head_[cell];
-    for (int16_t k = points[best].next; k >= 0; k = points[k].next)
-      if (points[k].score > points[best].score) best = k;
-    reps[n++] = Rep{points[best].score, best, cell};
-    top = std::max(top, int32_t(points[best].score));
+    int16_t rep = head_[cell];
+    for (int16_t k = points[rep].next; k >= 0; k = points[k].next)
+      if (points[k].score > points[rep].score) rep = k;
+    const int64_t key = int64_t(points[rep].score) * 65536 + (65535 - rep);
+    if (n == kMaxSPoints && key <= best[n - 1].key) continue;
+    int k = n < kMaxSPoints ? n++ : n - 1;
+    for (; k > 0 && best[k - 1].key < key; --k) best[k] = best[k - 1];
+    best[k] = Rep{key, rep, cell};
   }
-  const int32_t threshold = CutThreshold(top);
-  int kept = 0;
-  for (int k = 0; k < n; ++k)
-    if (reps[k].score >= threshold) reps[kept++] = reps[k];
-  const int count = std::min(kept, kMaxSPoints);
-  std::partial_sort(reps, reps + count, reps + kept, [](const Rep& a, const Rep& b) {
-    return a.score != b.score ? a.score > b.score : a.idx < b.idx;
-  });
-  for (int k = 0; k < count; ++k) {
-    const WorkPoint& p = points[reps[k].idx];
-    spoints.items[k + 1] = SPoint{reps[k].cell / kGrid, reps[k].cell % kGrid, p.score, 0, 0,
-                                  p.side, p.bonusKind, p.side == sideToMove};
+  const int32_t threshold = n ? CutThreshold(points[best[0].idx].score) : INT32_MIN;
+  int count = 0;
+  for (; count < n && points[best[count].idx].score >= threshold; ++count) {
+    const WorkPoint& p = points[best[count].idx];
+    spoints.items[count + 1] = SPoint{
+        best[count].cell / kGrid, best[count].cell % kGrid, p.score, 0, 0, p.side, p.bonusKind,
+        p.side == sideToMove};
   }
   spoints.items[0].score = count;
 }
