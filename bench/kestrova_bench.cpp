@@ -1,45 +1,24 @@
 // Scan speed: the full board scan against the least work any scan must do.
 #include <benchmark/benchmark.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <algorithm>
 #include <vector>
 
 #include "bench/positions.h"
-#include "engine/position_text.h"
 #include "patterns/scan.h"
 #include "search/turn.h"
 
 namespace kestrova {
 namespace {
 
-std::vector<Board> Positions() {
-  std::vector<Board> boards;
-  for (const char* text : bench::kPositions) {
-    Board board;
-    std::string error;
-    if (!ParsePosition(text, board, error)) {
-      std::fprintf(stderr, "bad bench position: %s\n", error.c_str());
-      std::exit(1);
-    }
-    boards.push_back(board);
-  }
-  return boards;
-}
-
-const Patterns& BuiltPatterns() {
-  static const Patterns patterns = [] {
-    Patterns p;
-    BuildTemplates(p);
-    return p;
-  }();
+const Patterns& SharedPatterns() {
+  static const Patterns patterns = BuiltPatterns();
   return patterns;
 }
 
 void BM_FindSPoints(benchmark::State& state) {
-  const std::vector<Board> boards = Positions();
-  Scanner scanner(BuiltPatterns());
+  const std::vector<Board> boards = bench::Boards();
+  Scanner scanner(SharedPatterns());
   SPointList spoints;
   size_t k = 0;
   for (auto _ : state) {
@@ -56,10 +35,10 @@ BENCHMARK(BM_FindSPoints);
 // predictor learns them by heart; this one shows the cost inside a real search.
 void BM_FindSPointsSearched(benchmark::State& state) {
   std::vector<std::pair<Board, int>> boards;
-  for (const Board& root : Positions()) {
+  for (const Board& root : bench::Boards()) {
     GameState game;
     game.GameBoard = root;
-    Search search(BuiltPatterns(), 1);
+    Search search(SharedPatterns(), 1);
     SearchFixed(game, search, 2000);
     for (int32_t n = 1; n <= search.lastNodeIndex; n += std::max(1, search.lastNodeIndex / 32)) {
       if (search.nodes[n].Visits == 0) continue;
@@ -68,7 +47,7 @@ void BM_FindSPointsSearched(benchmark::State& state) {
       boards.emplace_back(board, search.nodes[n].turn);
     }
   }
-  Scanner scanner(BuiltPatterns());
+  Scanner scanner(SharedPatterns());
   SPointList spoints;
   size_t k = 0;
   for (auto _ : state) {
@@ -84,8 +63,8 @@ BENCHMARK(BM_FindSPointsSearched);
 // Every one of the 1741 windows: its code rolled along its line (one new cell per
 // window) and its PatternLookup entry read; nothing else.
 void BM_WindowLookups(benchmark::State& state) {
-  const std::vector<Board> boards = Positions();
-  const int32_t* lookup = BuiltPatterns().PatternLookup.data();
+  const std::vector<Board> boards = bench::Boards();
+  const int32_t* lookup = SharedPatterns().PatternLookup.data();
   size_t k = 0;
   for (auto _ : state) {
     const uint8_t* b = boards[k].cells.data();

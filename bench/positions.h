@@ -2,6 +2,13 @@
 // X is the side to move (code 2), O the other side (code 3); line y is protocol y.
 #pragma once
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "engine/position_text.h"
+
 namespace kestrova::bench {
 
 inline constexpr const char* kPositions[] = {
@@ -512,5 +519,20 @@ inline constexpr const char* kPositions[] = {
 };
 
 inline constexpr int kPositionCount = sizeof(kPositions) / sizeof(kPositions[0]);
+
+// The positions as boards; a position that does not parse is a broken build.
+inline std::vector<Board> Boards() {
+  std::vector<Board> boards;
+  for (const char* text : kPositions) {
+    Board board;
+    std::string error;
+    if (!ParsePosition(text, board, error)) {
+      std::fprintf(stderr, "bad built-in position: %s\n", error.c_str());
+      std::exit(1);
+    }
+    boards.push_back(board);
+  }
+  return boards;
+}
 
 }  // namespace kestrova::bench

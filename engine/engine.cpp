@@ -1,16 +1,6 @@
 #include "engine/engine.h"
 
 namespace kestrova {
-namespace {
-
-Patterns BuiltPatterns() {
-  Patterns patterns;
-  BuildTemplates(patterns);
-  return patterns;
-}
-
-}  // namespace
-
 Engine::Engine(Clock& c, uint64_t seed)
     : clock(c), patterns(BuiltPatterns()), search(patterns, seed) {
   game.TemplateCount = patterns.TemplateCount;

@@ -82,4 +82,10 @@ int32_t BuildTemplates(Patterns& patterns) {
   return kTemplates;
 }
 
+Patterns BuiltPatterns() {
+  Patterns patterns;
+  BuildTemplates(patterns);
+  return patterns;
+}
+
 }  // namespace kestrova

@@ -29,6 +29,9 @@ struct Patterns {
 // Fills Templates and PatternLookup; returns the number of templates (180).
 int32_t BuildTemplates(Patterns& patterns);
 
+// A table already built, for every holder of its own copy.
+Patterns BuiltPatterns();
+
 // Index of six cell codes in PatternLookup, the first cell the most significant digit.
 constexpr int LookupIndex(int c1, int c2, int c3, int c4, int c5, int c6) {
   return c1 * 1024 + c2 * 256 + c3 * 64 + c4 * 16 + c5 * 4 + c6;

@@ -13,11 +13,7 @@ namespace kestrova {
 namespace {
 
 const Patterns& TestPatterns() {
-  static const Patterns patterns = [] {
-    Patterns p;
-    BuildTemplates(p);
-    return p;
-  }();
+  static const Patterns patterns = BuiltPatterns();
   return patterns;
 }
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "bench/positions.h"
-#include "engine/position_text.h"
 #include "search/turn.h"
 #include "tools/commands.h"
 
@@ -49,18 +48,8 @@ int Bench(int argc, char** argv) {
     std::fprintf(stderr, "kestrova bench: --iterations must be positive\n");
     return 2;
   }
-  Patterns patterns;
-  BuildTemplates(patterns);
-  std::vector<Board> boards;
-  for (const char* text : bench::kPositions) {
-    Board board;
-    std::string error;
-    if (!ParsePosition(text, board, error)) {
-      std::fprintf(stderr, "kestrova bench: bad built-in position: %s\n", error.c_str());
-      return 1;
-    }
-    boards.push_back(board);
-  }
+  const Patterns patterns = BuiltPatterns();
+  const std::vector<Board> boards = bench::Boards();
 
   uint64_t signature = Fnv1a("");
   // A sample of the positions the search scanned, to time the scan alone on them.

@@ -29,8 +29,7 @@ int Eval(int argc, char** argv) {
     std::fprintf(stderr, "kestrova eval: %s\n", error.c_str());
     return 2;
   }
-  Patterns patterns;
-  BuildTemplates(patterns);
+  const Patterns patterns = BuiltPatterns();
   Scanner scanner(patterns);
   SPointList spoints;
   const int32_t value = scanner.FindSPoints(board, spoints, toMove);

@@ -39,8 +39,7 @@ int Think(int argc, char** argv) {
     std::fprintf(stderr, "kestrova think: %s\n", error.c_str());
     return 2;
   }
-  Patterns patterns;
-  BuildTemplates(patterns);
+  const Patterns patterns = BuiltPatterns();
   Search search(patterns, RandomSeed());
   SetMemoryLimit(search, maxMemory);
   SteadyClock clock;
