@@ -81,7 +81,7 @@ void BM_WindowLookups(benchmark::State& state) {
     };
     for (int j = 0; j <= 21; ++j) roll(0, j, 1, 0, 22);  // direction 1, down each column
     for (int i = 0; i <= 21; ++i) roll(i, 0, 0, 1, 22);  // direction 2, along each row
-    for (int d = -21; d <= 21; ++d)                       // direction 3, each diagonal
+    for (int d = -21; d <= 21; ++d)                      // direction 3, each diagonal
       roll(d < 0 ? -d : 0, d > 0 ? d : 0, 1, 1, 22 - (d < 0 ? -d : d));
     for (int s = 5; s <= 37; ++s) {  // direction 4: starts i >= 5, j <= 16, along i + j = s
       const int i = s < 21 ? s : 21, j = s - i;

@@ -10,6 +10,8 @@ int64_t SteadyClock::NowMs() {
       .count();
 }
 
-void SteadyClock::SleepMs(int64_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+void SteadyClock::SleepMs(int64_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
 
 }  // namespace kestrova

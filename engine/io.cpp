@@ -7,8 +7,9 @@
 #include <fcntl.h>
 #include <io.h>
 #else
-#include <csignal>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 namespace kestrova {

@@ -6,6 +6,8 @@
 
 namespace kestrova {
 
-inline int Log(std::string_view) { return 0; }
+inline int Log(std::string_view) {
+  return 0;
+}
 
 }  // namespace kestrova

@@ -12,8 +12,10 @@ bool ParsePosition(std::string_view text, Board& board, std::string& error) {
     row.clear();
   };
   for (char c : text) {
-    if (c == '\n') endRow();
-    else if (c != ' ' && c != '\r' && c != '\t') row.push_back(c);
+    if (c == '\n')
+      endRow();
+    else if (c != ' ' && c != '\r' && c != '\t')
+      row.push_back(c);
   }
   endRow();
   if (rows.size() != size_t(BoardSize)) {
@@ -30,8 +32,10 @@ bool ParsePosition(std::string_view text, Board& board, std::string& error) {
     }
     for (int x = 0; x < BoardSize; ++x) {
       const char c = rows[y][x];
-      if (c == 'X') board.at(x + 1, y + 1) = Own;
-      else if (c == 'O') board.at(x + 1, y + 1) = Opponent;
+      if (c == 'X')
+        board.at(x + 1, y + 1) = Own;
+      else if (c == 'O')
+        board.at(x + 1, y + 1) = Opponent;
       else if (c != '.') {
         error = "row " + std::to_string(y) + " column " + std::to_string(x) +
                 ": unexpected character '" + std::string(1, c) + "'";

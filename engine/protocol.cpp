@@ -19,17 +19,23 @@ int64_t ParseNumber(std::string_view field, bool* hasDigits, bool* fits) {
   bool negative = false;
   if (k < field.size() && (field[k] == '-' || field[k] == '+')) negative = field[k++] == '-';
   unsigned base = 10;
-  if (k < field.size() && field[k] == '$') base = 16, ++k;
-  else if (k < field.size() && field[k] == '%') base = 2, ++k;
+  if (k < field.size() && field[k] == '$')
+    base = 16, ++k;
+  else if (k < field.size() && field[k] == '%')
+    base = 2, ++k;
   uint64_t value = 0;  // unsigned, so overlong numbers wrap instead of overflowing
   bool any = false, wrapped = false;
   for (; k < field.size(); ++k) {
     const char c = field[k];
     unsigned digit;
-    if (c >= '0' && c <= '9') digit = unsigned(c - '0');
-    else if (base == 16 && c >= 'a' && c <= 'f') digit = unsigned(c - 'a' + 10);
-    else if (base == 16 && c >= 'A' && c <= 'F') digit = unsigned(c - 'A' + 10);
-    else break;
+    if (c >= '0' && c <= '9')
+      digit = unsigned(c - '0');
+    else if (base == 16 && c >= 'a' && c <= 'f')
+      digit = unsigned(c - 'a' + 10);
+    else if (base == 16 && c >= 'A' && c <= 'F')
+      digit = unsigned(c - 'A' + 10);
+    else
+      break;
     if (digit >= base) break;
     wrapped = wrapped || value > (UINT64_MAX / 2 - digit) / base;
     value = value * base + digit;

@@ -34,10 +34,14 @@ constexpr WrittenTemplate kWritten[kWrittenTemplates] = {
 
 int LetterCode(char letter) {
   switch (letter) {
-    case 'E': return 1;
-    case 'B': return 2;
-    case 'W': return 3;
-    default: return 0;  // S and N both match an empty cell
+    case 'E':
+      return 1;
+    case 'B':
+      return 2;
+    case 'W':
+      return 3;
+    default:
+      return 0;  // S and N both match an empty cell
   }
 }
 

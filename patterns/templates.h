@@ -22,7 +22,7 @@ struct Template {
 
 struct Patterns {
   std::array<Template, kTemplates + 1> Templates{};  // element 0 never holds a template
-  std::array<int32_t, kLookupSize> PatternLookup{};   // template number or 0
+  std::array<int32_t, kLookupSize> PatternLookup{};  // template number or 0
   int32_t TemplateCount = 0;
 };
 

@@ -74,12 +74,12 @@ struct Search {
   NodeStore nodes;
   int32_t lastNodeIndex = 0;
   int32_t rootIndex = 0;
-  Board rootBoard{};      // the position of node rootIndex
+  Board rootBoard{};  // the position of node rootIndex
   int32_t ForcedFlag = 0;
-  bool resetPending = false;  // the next turn must start from a fresh tree
-  bool storeFull = false;     // an expansion was refused: the node store hit its bound
-  int64_t lastIterations = 0; // iterations of the last searched turn, for the speed figures
-  int64_t maxNodes = 0;       // the bound of the node store, in nodes
+  bool resetPending = false;   // the next turn must start from a fresh tree
+  bool storeFull = false;      // an expansion was refused: the node store hit its bound
+  int64_t lastIterations = 0;  // iterations of the last searched turn, for the speed figures
+  int64_t maxNodes = 0;        // the bound of the node store, in nodes
   Scanner scanner;
   Rng rng;
 };

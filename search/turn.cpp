@@ -5,7 +5,9 @@
 namespace kestrova {
 namespace {
 
-std::string Reply(int x, int y) { return std::to_string(x - 1) + "," + std::to_string(y - 1); }
+std::string Reply(int x, int y) {
+  return std::to_string(x - 1) + "," + std::to_string(y - 1);
+}
 
 std::string PlaceOwn(GameState& game, int x, int y) {
   game.GameBoard.at(x, y) = Own;
@@ -14,10 +16,10 @@ std::string PlaceOwn(GameState& game, int x, int y) {
 
 std::string Describe(const TreeNode& n) {
   const double average = double(n.Total) / n.Visits;
-  return std::to_string(n.x) + "," + std::to_string(n.y) + "  (UCB: " +
-         std::to_string(n.UCB1_Score) + ")  (Average: " + std::to_string(average) +
-         ")  (Rollout: " + std::to_string(n.RolloutScore) + ")  (Visits: " +
-         std::to_string(n.Visits) + ")";
+  return std::to_string(n.x) + "," + std::to_string(n.y) +
+         "  (UCB: " + std::to_string(n.UCB1_Score) + ")  (Average: " + std::to_string(average) +
+         ")  (Rollout: " + std::to_string(n.RolloutScore) +
+         ")  (Visits: " + std::to_string(n.Visits) + ")";
 }
 
 // Runs iterations on the root until the stop rule of the time band fires.
@@ -77,7 +79,9 @@ StopRule TimeBandRule(int64_t elapsed, int64_t msTurnTime, int64_t msRemainingTu
 }
 
 // Protocol coordinate 0 is never chosen here, in either position.
-bool FallbackCell(const Board& board, int& x, int& y) { return FirstEmptyCell(board, x, y, 2); }
+bool FallbackCell(const Board& board, int& x, int& y) {
+  return FirstEmptyCell(board, x, y, 2);
+}
 
 void PrepareRoot(GameState& game, Search& search) {
   search.storeFull = false;

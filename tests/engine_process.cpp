@@ -12,7 +12,9 @@ std::string EngineCommand() {
   return fromEnv && *fromEnv ? fromEnv : KESTROVA_ENGINE_PATH;
 }
 
-std::string ToolPath() { return KESTROVA_TOOL_PATH; }
+std::string ToolPath() {
+  return KESTROVA_TOOL_PATH;
+}
 
 EngineProcess::EngineProcess() : EngineProcess(EngineCommand()) {}
 
@@ -25,9 +27,12 @@ EngineProcess::EngineProcess(const std::string& commandLine) {
 std::string EngineProcess::Reply(int64_t timeoutMs) {
   std::string line;
   switch (process_.ReadLine(line, timeoutMs)) {
-    case Subprocess::ReadStatus::Line: return line;
-    case Subprocess::ReadStatus::Timeout: return "<timeout>";
-    case Subprocess::ReadStatus::Closed: return "<closed>";
+    case Subprocess::ReadStatus::Line:
+      return line;
+    case Subprocess::ReadStatus::Timeout:
+      return "<timeout>";
+    case Subprocess::ReadStatus::Closed:
+      return "<closed>";
   }
   return "<closed>";
 }

@@ -244,18 +244,25 @@ TEST(TimeBandTest, StopRuleAtTheBandEdges) {
     R expected;
   };
   const Case cases[] = {
-      {10, 0, 15000, R::Continue},  {11, 0, 15000, R::StopAfterTwoMore},
+      {10, 0, 15000, R::Continue},
+      {11, 0, 15000, R::StopAfterTwoMore},
       {11, 0, 0, R::StopAfterTwoMore},
-      {11, 0, 15001, R::Continue},  {50, 0, 30000, R::Continue},
+      {11, 0, 15001, R::Continue},
+      {50, 0, 30000, R::Continue},
       {51, 0, 30000, R::StopAfterTwoMore},
-      {51, 0, 30001, R::Continue},  {2000, 0, 60000, R::Continue},
+      {51, 0, 30001, R::Continue},
+      {2000, 0, 60000, R::Continue},
       {2001, 0, 60000, R::Stop},
-      {2001, 100000, 60001, R::Continue},  {7000, 100000, 60001, R::Continue},
-      {7001, 100000, 60001, R::Stop},      {7001, 100000, -1, R::Stop},
-      {4500, 5000, 175000, R::Continue},   {4501, 5000, 175000, R::Stop},
+      {2001, 100000, 60001, R::Continue},
+      {7000, 100000, 60001, R::Continue},
+      {7001, 100000, 60001, R::Stop},
+      {7001, 100000, -1, R::Stop},
+      {4500, 5000, 175000, R::Continue},
+      {4501, 5000, 175000, R::Stop},
       {1, 0, -1, R::Stop},  // overspent without a per-turn limit: at once
       // The per-turn limit, less half a second, holds in every band.
-      {501, 1000, 45000, R::Stop},  {500, 1000, 45000, R::Continue},
+      {501, 1000, 45000, R::Stop},
+      {500, 1000, 45000, R::Continue},
       {5, 400, 10000, R::Stop},
   };
   for (const Case& c : cases)
@@ -269,8 +276,10 @@ TEST(PlayTurnTest, SearchTimeForcedMovesAndFallbacks) {
     int64_t matchTime, turnTime, minIterations, maxIterations;
   };
   const Board board = MakeBoard({{10, 10}, {11, 10}}, {{10, 11}, {12, 12}});
-  const Case cases[] = {{10000, 0, 9, 10},       {25000, 0, 49, 50},
-                        {45000, 1000, 499, 500}, {45000, 0, 1999, 2000},
+  const Case cases[] = {{10000, 0, 9, 10},
+                        {25000, 0, 49, 50},
+                        {45000, 1000, 499, 500},
+                        {45000, 0, 1999, 2000},
                         {10000000, 5000, 4499, 4500}};
   for (const Case& c : cases) {
     Turn t(board, c.matchTime, c.turnTime);

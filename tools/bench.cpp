@@ -39,8 +39,7 @@ int Bench(int argc, char** argv) {
     } else if (std::strcmp(argv[k], "--seed") == 0 && k + 1 < argc) {
       seed = std::strtoull(argv[++k], nullptr, 10);
     } else {
-      std::fprintf(stderr, "kestrova bench: bad option '%s' (--iterations N, --seed S)\n",
-                   argv[k]);
+      std::fprintf(stderr, "kestrova bench: bad option '%s' (--iterations N, --seed S)\n", argv[k]);
       return 2;
     }
   }
@@ -65,8 +64,8 @@ int Bench(int argc, char** argv) {
     char line[128];
     if (chosen >= 0) {
       const TreeNode& c = search.nodes[chosen];
-      std::snprintf(line, sizeof line, "%2zu: move %d,%d nodes %d root visits %d", k + 1,
-                    c.x - 1, c.y - 1, search.lastNodeIndex + 1, root.Visits);
+      std::snprintf(line, sizeof line, "%2zu: move %d,%d nodes %d root visits %d", k + 1, c.x - 1,
+                    c.y - 1, search.lastNodeIndex + 1, root.Visits);
     } else {
       std::snprintf(line, sizeof line, "%2zu: no move nodes %d root visits %d", k + 1,
                     search.lastNodeIndex + 1, root.Visits);

@@ -5,9 +5,9 @@
 #include <iterator>
 #include <string>
 
+#include "engine/position_text.h"
 #include "patterns/scan.h"
 #include "tools/commands.h"
-#include "engine/position_text.h"
 
 namespace kestrova::tools {
 
@@ -22,7 +22,8 @@ int Eval(int argc, char** argv) {
       return 2;
     }
   }
-  const std::string text((std::istreambuf_iterator<char>(std::cin)), std::istreambuf_iterator<char>());
+  const std::string text((std::istreambuf_iterator<char>(std::cin)),
+                         std::istreambuf_iterator<char>());
   Board board;
   std::string error;
   if (!ParsePosition(text, board, error)) {

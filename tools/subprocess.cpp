@@ -116,7 +116,7 @@ Subprocess::ReadStatus Subprocess::ReadLine(std::string& line, int64_t timeoutMs
     const size_t end = buffer_.find_first_of("\r\n");
     // A CR at the very end may be the first half of CR LF: wait a little for the LF.
     if (end != std::string::npos && !(buffer_[end] == '\r' && end + 1 == buffer_.size() &&
-                                       !outClosed_ && MonotonicMs() < deadline)) {
+                                      !outClosed_ && MonotonicMs() < deadline)) {
       line = buffer_.substr(0, end);
       size_t skip = end + 1;
       if (buffer_[end] == '\r' && skip < buffer_.size() && buffer_[skip] == '\n') ++skip;
@@ -166,7 +166,9 @@ bool Subprocess::Wait(int64_t timeoutMs, int* exitStatus) {
   return true;
 }
 
-bool Subprocess::Running() { return pid_ > 0 && !Wait(0); }
+bool Subprocess::Running() {
+  return pid_ > 0 && !Wait(0);
+}
 
 void Subprocess::Kill() {
   if (pid_ <= 0 || reaped_) return;
