@@ -5,12 +5,19 @@
 
 namespace kestrova {
 
+namespace {
+
+// Computed in double precision and rounded once to the stored float.
+inline float UcbScore(float total, int32_t visits, int32_t parentVisits) {
+  const double n = visits;
+  return static_cast<float>(double(total) / n + 3.0 * (std::sqrt(double(parentVisits) / n) - 1.0));
+}
+
+}  // namespace
+
 void ComputeUCB1(Search& search, int32_t child) {
   TreeNode& c = search.nodes[child];
-  const double n = c.Visits;
-  const double parentVisits = search.nodes[c.ParentID].Visits;
-  c.UCB1_Score =
-      static_cast<float>(double(c.Total) / n + 3.0 * (std::sqrt(parentVisits / n) - 1.0));
+  c.UCB1_Score = UcbScore(c.Total, c.Visits, search.nodes[c.ParentID].Visits);
 }
 
 void Iterate(Search& search, int32_t node) {
@@ -42,15 +49,19 @@ void Iterate(Search& search, int32_t node) {
         return;
       }
     }
+    // The node is the children's parent: its visits are read once.
+    const int32_t parentVisits = n.Visits;
+    float scores[kMaxSPoints + 1];
     float best = -100000.0f;
-    for (int32_t c = first; c < first + count; ++c) {
-      ComputeUCB1(search, c);
-      if (search.nodes[c].UCB1_Score > best) best = search.nodes[c].UCB1_Score;
+    for (int k = 0; k < count; ++k) {
+      TreeNode& c = search.nodes[first + k];
+      scores[k] = c.UCB1_Score = UcbScore(c.Total, c.Visits, parentVisits);
+      if (scores[k] > best) best = scores[k];
     }
     int32_t ties[kMaxSPoints + 1];
     int tieCount = 0;
-    for (int32_t c = first; c < first + count; ++c)
-      if (search.nodes[c].UCB1_Score == best) ties[++tieCount] = c;
+    for (int k = 0; k < count; ++k)
+      if (scores[k] == best) ties[++tieCount] = first + k;
     node = ties[search.rng.Draw(tieCount)];
     board.at(search.nodes[node].x, search.nodes[node].y) = static_cast<uint8_t>(n.turn);
   }
