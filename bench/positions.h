@@ -518,8 +518,6 @@ inline constexpr const char* kPositions[] = {
 )",
 };
 
-inline constexpr int kPositionCount = sizeof(kPositions) / sizeof(kPositions[0]);
-
 // The positions as boards; a position that does not parse is a broken build.
 inline std::vector<Board> Boards() {
   std::vector<Board> boards;

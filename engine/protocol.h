@@ -35,11 +35,10 @@ class CommandLoop {
   // has arrived; a partial line waits for the next read. Returns false after END.
   bool Feed(std::string_view bytes);
 
-  void HandleLine(std::string_view line);
-  bool ended() const { return ended_; }
   int32_t BoardMode() const { return BoardMode_; }
 
  private:
+  void HandleLine(std::string_view line);
   void Turn(std::string_view line);
   void Start(std::string_view line);
   void Info(std::string_view line);

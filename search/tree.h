@@ -46,9 +46,6 @@ class NodeStore {
   int32_t size() const { return size_; }
   // Grows to n zeroed nodes, or shrinks to n nodes and frees the blocks no longer used.
   void resize(int32_t n);
-  int64_t bytesReserved() const {
-    return int64_t(blocks_.size()) * kBlockNodes * int64_t(sizeof(TreeNode));
-  }
 
  private:
   std::vector<std::unique_ptr<TreeNode[]>> blocks_;

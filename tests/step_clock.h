@@ -17,7 +17,6 @@ class StepClock final : public Clock {
   }
   int64_t now() const { return now_; }
   int64_t slept() const { return slept_; }
-  void set_step(int64_t step) { step_ = step; }
 
  private:
   int64_t step_;
