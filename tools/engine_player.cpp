@@ -64,13 +64,13 @@ std::string EnginePlayer::About(int64_t timeoutMs) {
   return NameFromAbout(line);
 }
 
-bool EnginePlayer::Start(int64_t timeoutMs, std::string& failure) {
+bool EnginePlayer::Start(int64_t timeoutMs, std::string& failure, int size) {
   if (!launched_) {
     failure = "could not be started";
     return false;
   }
   const int64_t deadline = MonotonicMs() + timeoutMs;
-  process_.Write(std::string("START ") + std::to_string(BoardSize) + kLineEnd);
+  process_.Write(std::string("START ") + std::to_string(size) + kLineEnd);
   std::string line;
   switch (ReadReply(line, deadline)) {
     case Subprocess::ReadStatus::Line:

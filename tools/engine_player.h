@@ -33,8 +33,8 @@ class EnginePlayer {
 
   // ABOUT; the engine's "name version", or an empty string when it gives none in time.
   std::string About(int64_t timeoutMs);
-  // START 20; true on OK, otherwise false with what went wrong in failure.
-  bool Start(int64_t timeoutMs, std::string& failure);
+  // START size; true on OK, otherwise false with what went wrong in failure.
+  bool Start(int64_t timeoutMs, std::string& failure, int size = BoardSize);
   void Info(const std::string& key, int64_t value);
 
   // Sends the commands (which must end in one that asks for a move) and waits at most
