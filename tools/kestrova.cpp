@@ -12,6 +12,7 @@ constexpr const char* kUsage =
     "  bench                  fixed searches: node counts, signature, speed\n"
     "  think [--ms N]         one timed search on a position read on stdin\n"
     "  match ENGINE_A ENGINE_B  referee games between two protocol engines\n"
+    "  match --merge FILE...  the summary of results files of a match's shards\n"
     "  play                   play the engine on a board drawn in the terminal\n";
 
 }  // namespace

@@ -1,7 +1,9 @@
 #include "tools/match_results.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
+#include <string_view>
 #include <vector>
 
 namespace kestrova::referee {

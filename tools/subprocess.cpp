@@ -1,5 +1,6 @@
 #include "tools/subprocess.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -9,7 +10,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -205,11 +205,12 @@ int64_t Subprocess::ResidentBytesWithChildren() const {
   // chain of parents leads to it, and any that left that chain but stayed in its group.
   std::map<pid_t, std::vector<pid_t>> children;
   std::vector<pid_t> tree;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
-    const std::string name = entry.path().filename().string();
+  DIR* proc = opendir("/proc");
+  if (!proc) return -1;
+  while (const dirent* entry = readdir(proc)) {
+    const std::string name = entry->d_name;
     if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
-    std::ifstream stat(entry.path() / "stat");
+    std::ifstream stat("/proc/" + name + "/stat");
     std::string text;
     if (!std::getline(stat, text)) continue;
     // Fields after the command name, which may hold spaces and parentheses.
@@ -226,6 +227,7 @@ int64_t Subprocess::ResidentBytesWithChildren() const {
     else
       children[parent].push_back(pid);
   }
+  closedir(proc);
   tree.push_back(pid_);
   for (size_t k = 0; k < tree.size(); ++k) {
     const auto it = children.find(tree[k]);
