@@ -78,14 +78,14 @@ int ExpectAllEnded(const std::string& pids) {
 }
 
 // The lines of text that start with one of the prefixes, in order, sorted when asked; times
-// in milliseconds blanked, since they differ from run to run.
+// and memory sizes blanked, since they differ from run to run.
 std::string Lines(const std::string& text, std::vector<std::string> prefixes, bool sorted = false) {
   std::vector<std::string> kept;
   std::istringstream in(text);
   for (std::string line; std::getline(in, line);)
     for (const std::string& prefix : prefixes)
       if (line.rfind(prefix, 0) == 0) {
-        kept.push_back(std::regex_replace(line, std::regex("\\d+ ms"), "N ms"));
+        kept.push_back(std::regex_replace(line, std::regex("[0-9.]+ (ms|MB)"), "N $1"));
         break;
       }
   if (sorted) std::sort(kept.begin(), kept.end());
