@@ -282,9 +282,9 @@ TEST(Referee, SpeaksToEnginesAsManagersDo) {
 
 TEST(Referee, ShortMatchOfTheEngineAgainstItself) {
   const std::string sgf = TempPath("self.sgf"), engine = Quoted(EngineCommand());
-  // 550 ms per move leaves the engine about 50 ms of search.
-  const ToolRun run =
-      RunTool("match " + engine + " " + engine + " --turn 550 --sgf " + sgf, "", 120000);
+  // On a 15x15 board, the openings near its centre; 150 ms moves keep the games short.
+  const ToolRun run = RunTool(
+      "match " + engine + " " + engine + " --size 15 --turn 150 --sgf " + sgf, "", 120000);
   ASSERT_EQ(run.exitCode, 0) << run.output;
   const std::string name = "Kestrova " + GameState{}.Version;  // as the engine's ABOUT says
   EXPECT_NE(run.output.find("A = " + name + ", B = " + name + "\n"), std::string::npos)
@@ -297,9 +297,9 @@ TEST(Referee, ShortMatchOfTheEngineAgainstItself) {
   EXPECT_EQ(std::stoi(m[1]) + std::stoi(m[2]) + std::stoi(m[3]), 2);
   // Two games: the root with the result and its reason, then every move with its time.
   const std::regex games(
-      R"((\(;FF\[4\]GM\[4\]SZ\[20\].*PB\[Kestrova .*RE\[(B\+|W\+|0)\]C\[.*)"
+      R"((\(;FF\[4\]GM\[4\]SZ\[15\].*PB\[Kestrova .*RE\[(B\+|W\+|0)\]C\[.*)"
       R"((five in a row with \d+,\d+|board is full)\]\n)"
-      R"((;[BW]\[[a-t]{2}\]C\[opening\]\n){3}(;[BW]\[[a-t]{2}\]C\[\d+ ms\]\n)+\)\n?){2})");
+      R"((;[BW]\[[e-k]{2}\]C\[opening\]\n){3}(;[BW]\[[a-o]{2}\]C\[\d+ ms\]\n)+\)\n?){2})");
   const std::string text = ReadJoined(sgf, "\n");
   EXPECT_TRUE(std::regex_match(text, games)) << text;
 }
