@@ -410,13 +410,16 @@ int Match(int argc, char** argv) {
   // the point where the SPRT stops are those of a sequential run.
   MatchTally tally;
   size_t counted = 0, reported = 0;
-  std::unique_lock<std::mutex> lock(board.mutex);
-  while (counted < games.size() && !board.stop) {
-    board.finished.wait(lock, [&] { return board.done.size() > reported; });
+  auto reportFinished = [&] {
     for (; reported < board.done.size(); ++reported) {
       const size_t index = board.done[reported];
       std::fputs(GameLine(games[index], *board.records[index]).c_str(), stdout);
     }
+  };
+  std::unique_lock<std::mutex> lock(board.mutex);
+  while (counted < games.size() && !board.stop) {
+    board.finished.wait(lock, [&] { return board.done.size() > reported; });
+    reportFinished();
     for (; counted < games.size() && board.records[counted] && !board.stop; ++counted) {
       const ScheduledGame& g = games[counted];
       const GameRecord& record = *board.records[counted];
@@ -440,10 +443,7 @@ int Match(int argc, char** argv) {
   }
   lock.unlock();
   for (std::thread& worker : workers) worker.join();
-  for (; reported < board.done.size(); ++reported) {
-    const size_t index = board.done[reported];
-    std::fputs(GameLine(games[index], *board.records[index]).c_str(), stdout);
-  }
+  reportFinished();
   for (std::FILE* file : {sgf, results})
     if (file) std::fclose(file);
   if (counted < games.size())
