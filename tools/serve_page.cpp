@@ -147,11 +147,22 @@ function drawBoard() {
                                 class: "cell", "data-cell": `${x},${y}` }, svg);
       cell.addEventListener("click", () => { cursor = { x, y }; play(x, y); });
     }
-  if (cursor && document.activeElement === svg)
-    el("rect", { x: at(cursor.x) - GAP / 2 + 2, y: at(cursor.y) - GAP / 2 + 2, width: GAP - 4,
-                 height: GAP - 4, rx: 4, class: "cursor" }, svg);
+  el("rect", { id: "cursor", width: GAP - 4, height: GAP - 4, rx: 4, class: "cursor" }, svg);
+  placeCursor();
   svg.classList.toggle("waiting", waiting !== "");
   svg.classList.toggle("done", !!game && game.over);
+}
+
+// Only the cursor moves: redrawing the board under a pressed mouse button would lose the click.
+function placeCursor() {
+  const mark = $("cursor");
+  if (!mark) return;
+  const shown = cursor && document.activeElement === $("board");
+  mark.style.display = shown ? "" : "none";
+  if (shown) {
+    mark.setAttribute("x", at(cursor.x) - GAP / 2 + 2);
+    mark.setAttribute("y", at(cursor.y) - GAP / 2 + 2);
+  }
 }
 
 function render(message) {
@@ -269,7 +280,7 @@ function onKey(event) {
     const [dx, dy] = steps[event.key];
     cursor = { x: Math.min(n - 1, Math.max(0, cursor.x + dx)),
                y: Math.min(n - 1, Math.max(0, cursor.y + dy)) };
-    drawBoard();
+    placeCursor();
   } else if (event.key === "Enter" || event.key === " ") {
     play(cursor.x, cursor.y);
   } else {
@@ -281,8 +292,8 @@ function onKey(event) {
 for (let n = 5; n <= 20; n++) $("size").add(new Option(`${n}×${n}`, n));
 $("size").value = 20;
 $("board").addEventListener("keydown", onKey);
-$("board").addEventListener("focus", drawBoard);
-$("board").addEventListener("blur", drawBoard);
+$("board").addEventListener("focus", placeCursor);
+$("board").addEventListener("blur", placeCursor);
 $("newGame").addEventListener("click", () => newGame(true));
 $("takeback").addEventListener("click", () => simple("takeback"));
 $("resign").addEventListener("click", () => simple("resign"));
