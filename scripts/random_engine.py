@@ -12,7 +12,7 @@ def main():
     seed = int(sys.argv[1]) if len(sys.argv) > 1 else 0
     rng = random.Random(seed * 1000003 + os.getpid())
     taken = set()
-    size = 20
+    size = 20  # START n sets it
     in_board = False
     out = sys.stdout.buffer
 
@@ -45,7 +45,11 @@ def main():
             continue
         if word == "START":
             fields = line.split()
-            size = int(fields[1]) if len(fields) > 1 and fields[1].isdigit() else 20
+            wanted = int(fields[1]) if len(fields) > 1 and fields[1].isdigit() else 20
+            if not 5 <= wanted <= 20:
+                reply("ERROR unsupported board size")
+                continue
+            size = wanted
             taken.clear()
             reply("OK")
         elif word == "BEGIN":

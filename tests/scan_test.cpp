@@ -26,12 +26,13 @@ struct Stone {
 };
 
 // Without walls is the game board before the first START: no ring at all. Swapped puts
-// each stone in the other colour.
-Board MakeBoard(const std::vector<Stone>& stones, bool walls = true, bool swapped = false) {
+// each stone in the other colour; stones off the size x size board are left out.
+Board MakeBoard(const std::vector<Stone>& stones, bool walls = true, bool swapped = false,
+                int size = BoardSize) {
   Board board{};
-  if (walls) ResetBoard(board);
+  if (walls) ResetBoard(board, size);
   for (const Stone& s : stones)
-    if (InPlayingArea(s.x, s.y)) board.at(s.x, s.y) = uint8_t(swapped ? 5 - s.side : s.side);
+    if (InPlayingArea(s.x, s.y, size)) board.at(s.x, s.y) = uint8_t(swapped ? 5 - s.side : s.side);
   return board;
 }
 
@@ -139,13 +140,14 @@ std::vector<SPoint> Scan(Scanner& scanner, const Board& board, int toMove, int32
   return {list.items.begin() + 1, list.items.begin() + 1 + list.count()};
 }
 
-// Random positions: stones scattered around a centre (sparse to crowded, near an edge or
-// not), and lines out of that centre with gaps and blockers, so that threes of one side
-// often meet on a free cell.
-Board RandomPosition(std::mt19937& rng) {
+// Random positions on a size x size board: stones scattered around a centre (sparse to
+// crowded, near an edge or not), and lines out of that centre with gaps and blockers, so
+// that threes of one side often meet on a free cell.
+Board RandomPosition(std::mt19937& rng, int size) {
   auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution(lo, hi)(rng); };
   std::vector<Stone> s;
-  const int cx = uniform(1, 20), cy = uniform(1, 20), r = uniform(1, 10), from = uniform(1, 2);
+  const int cx = uniform(1, size), cy = uniform(1, size), r = uniform(1, (size + 1) / 2),
+            from = uniform(1, 2);
   const int scattered = uniform(0, 5) == 0 ? uniform(60, 200) : uniform(0, 1) * uniform(1, 30);
   for (int k = 0; k < scattered; ++k)
     s.push_back({cx + uniform(-r, r), cy + uniform(-r, r), uniform(2, 3)});
@@ -160,7 +162,8 @@ Board RandomPosition(std::mt19937& rng) {
     if (!threes && uniform(0, 1))
       s.push_back({cx + (from + length) * dx, cy + (from + length) * dy, 5 - side});
   }
-  return MakeBoard(s, uniform(0, 6) != 0);
+  // Small boards always have their walls: only the 20x20 one is ever used without.
+  return MakeBoard(s, size < BoardSize || uniform(0, 6) != 0, false, size);
 }
 
 TEST(ScanTest, MatchesTheReferenceScanOnThousandsOfPositions) {
@@ -169,8 +172,10 @@ TEST(ScanTest, MatchesTheReferenceScanOnThousandsOfPositions) {
   Scanner scanner(patterns);
   std::mt19937 rng(20261206);
   std::map<std::string, int> seen;
-  for (int n = 0; n < 6000; ++n) {
-    const Board board = RandomPosition(rng);
+  for (int n = 0; n < 8000; ++n) {
+    // Every board size is the same array with more of it walled off.
+    const int size = n % 4 == 1 ? 15 : n % 4 == 3 ? 7 : BoardSize;
+    const Board board = RandomPosition(rng, size);
     const int toMove = 2 + n % 2;
     const RefScan ref = ReferenceScan(patterns, board, toMove);
     // One scanner reused for every position, and a fresh one now and then: neither may
@@ -185,6 +190,7 @@ TEST(ScanTest, MatchesTheReferenceScanOnThousandsOfPositions) {
         << " list" << got << "\nwant " << ref.value << " list" << DescribeList(ref.list);
     if (std::abs(ref.value) == 220) seen[ref.value > 0 ? "own five" : "opponent five"]++;
     if (ref.list.empty()) continue;
+    seen["size " + std::to_string(size)]++;
     if (board.at(0, 0) != Wall) seen["no walls"]++;
     if (ref.list.size() == 11) seen["full list"]++;
     if (std::abs(ref.value) < 20) seen["tie"]++;  // a tie is a tenth of a score of 20..190
@@ -194,9 +200,9 @@ TEST(ScanTest, MatchesTheReferenceScanOnThousandsOfPositions) {
     for (const SPoint& p : ref.list) seen["bonus " + std::to_string(p.bonusKind)]++;
   }
   // The positions must reach every branch of the scan, or agreement proves little.
-  for (const char* branch :
-       {"own five", "opponent five", "no walls", "full list", "tie", "cut", "top 180", "top 70",
-        "top 60", "top 50", "top 0", "bonus 0", "bonus 1", "bonus 2", "bonus 4"})
+  for (const char* branch : {"own five", "opponent five", "no walls", "full list", "tie", "cut",
+                             "top 180", "top 70", "top 60", "top 50", "top 0", "bonus 0", "bonus 1",
+                             "bonus 2", "bonus 4", "size 15", "size 7"})
     EXPECT_GE(seen[branch], 100) << branch;
 }
 

@@ -28,7 +28,6 @@ struct Point {
   bool operator==(const Point&) const = default;
 };
 
-constexpr int kMinBoardSize = 5;
 inline bool ValidBoardSize(int size) {
   return size >= kMinBoardSize && size <= BoardSize;
 }

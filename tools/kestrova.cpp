@@ -8,7 +8,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kestrova <command> [options]\n"
-    "  eval [--to-move 2|3]   scan a 20x20 position read on stdin\n"
+    "  eval [--to-move 2|3]   scan an n x n position read on stdin\n"
     "  bench                  fixed searches: node counts, signature, speed\n"
     "  think [--ms N]         one timed search on a position read on stdin\n"
     "  match ENGINE_A ENGINE_B  referee games between two protocol engines\n"
