@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """kestrova serve in headless Chromium: load the page, play a stone by click and one by
-keyboard, wait for the engine's replies, take back, save a screenshot, stop the server with
-Ctrl-C. Prints how long the page took to load and the engine's reply to show.
+keyboard, wait for the engine's replies, take back, save a screenshot, start a 9x9 game the
+engine opens, stop the server with Ctrl-C. Prints how long the page took to load and the engine's reply to show.
 
 Usage: browser_test.py KESTROVA_TOOL SCREENSHOT.png
 Exits 77 (skipped) when Chromium, its driver or Selenium is missing, unless
@@ -55,7 +55,7 @@ def main():
     from selenium.webdriver.chrome.service import Service
     from selenium.webdriver.common.by import By
     from selenium.webdriver.common.keys import Keys
-    from selenium.webdriver.support.ui import WebDriverWait
+    from selenium.webdriver.support.ui import Select, WebDriverWait
 
     server = subprocess.Popen([tool, "serve", "--port", "0", "--turn", "1000"],
                               stdout=subprocess.PIPE, text=True)
@@ -135,6 +135,15 @@ def main():
         assert driver.find_elements(By.CSS_SELECTOR, "#board circle.last")
         driver.execute_script("document.activeElement.blur(); window.scrollTo(0, 0);")
         driver.save_screenshot(screenshot)
+
+        # A new 9x9 game that the engine opens, in a new engine process.
+        Select(driver.find_element(By.ID, "size")).select_by_value("9")
+        Select(driver.find_element(By.ID, "first")).select_by_value("engine")
+        driver.find_element(By.ID, "newGame").click()
+        wait.until(lambda d: len(moves()) == 1 and status().startswith("Your move"))
+        assert len(driver.find_elements(By.CSS_SELECTOR, "#board .cell")) == 81
+        assert re.fullmatch(r"[a-i][1-9] Kestrova v\S+ \d+\.\d s", moves()[0]), moves()
+        assert status() == "Your move (white).", status()
 
         engines = children(server.pid)
         assert engines, "no engine process beside the server"
