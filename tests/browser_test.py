@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """kestrova serve in headless Chromium: load the page, play a stone by click and one by
 keyboard, wait for the engine's replies, take back, save a screenshot, start a 9x9 game the
-engine opens, stop the server with Ctrl-C. Prints how long the page took to load and the engine's reply to show.
+engine opens, find a fifth tab turned away as busy, stop the server with Ctrl-C. Prints how long the page took to load and the engine's reply to show.
 
 Usage: browser_test.py KESTROVA_TOOL SCREENSHOT.png
 Exits 77 (skipped) when Chromium, its driver or Selenium is missing, unless
@@ -15,6 +15,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import urllib.request
 
 SKIP = 77
 
@@ -89,7 +90,8 @@ def main():
                 .find((e) => e.name.endsWith("/api/games"));
             const foreign = performance.getEntriesByType("resource")
                 .filter((e) => !e.name.startsWith(location.origin)).map((e) => e.name);
-            return { load: nav.loadEventEnd, game: game.responseEnd, foreign };
+            return { load: nav.loadEventEnd, html: nav.responseEnd,
+                     dom: nav.domContentLoadedEventEnd, game: game.responseEnd, foreign };
         """)
         assert not timing["foreign"], f"the page fetched from elsewhere: {timing['foreign']}"
         assert len(driver.find_elements(By.CSS_SELECTOR, "#board .cell")) == 400
@@ -116,6 +118,7 @@ def main():
         assert not listed[1].startswith("a1 "), listed
         measured = driver.execute_script("return window.measured;")
         reply_ms = measured["reply"] - measured["click"]
+        thought_ms = driver.execute_script("return game.moves[1].ms;")
 
         driver.find_element(By.ID, "takeback").click()
         wait.until(lambda d: stones() == 0 and not moves())
@@ -145,6 +148,15 @@ def main():
         assert re.fullmatch(r"[a-i][1-9] Kestrova v\S+ \d+\.\d s", moves()[0]), moves()
         assert status() == "Your move (white).", status()
 
+        # With this tab's game and three more, a new tab is told the server is busy.
+        api = urllib.request.build_opener(urllib.request.ProxyHandler({}))
+        for _ in range(3):
+            api.open(urllib.request.Request(url + "api/games", data=b"{}", method="POST"))
+        driver.switch_to.new_window("tab")
+        driver.get(url)
+        wait.until(lambda d: d.title == "Kestrova: busy")
+        assert "busy: all 4 games" in driver.find_element(By.ID, "busyPage").text
+
         engines = children(server.pid)
         assert engines, "no engine process beside the server"
         server.send_signal(signal.SIGINT)
@@ -153,9 +165,11 @@ def main():
         left = [pid for pid in engines if os.path.exists(f"/proc/{pid}")]
         assert not left, f"engines still running after Ctrl-C: {left}"
 
-        print(f"page load (navigation start to load event): {timing['load']:.0f} ms")
+        print(f"page load (navigation start to load event): {timing['load']:.0f} ms "
+              f"(HTML in at {timing['html']:.0f} ms, DOM ready at {timing['dom']:.0f} ms)")
         print(f"game ready (the new game's reply in): {timing['game']:.0f} ms")
-        print(f"engine reply shown at --turn 1000 (click to move list): {reply_ms:.0f} ms")
+        print(f"engine reply shown at --turn 1000 (click to move list): {reply_ms:.0f} ms, "
+              f"of which the engine thought {thought_ms} ms")
         print(f"screenshot: {screenshot}")
         return 0
     finally:

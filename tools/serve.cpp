@@ -116,6 +116,11 @@ int Serve(int argc, char** argv) {
   }
   std::printf("kestrova serve: play at http://%s:%d/ (Ctrl-C stops)\n", command.listen.c_str(),
               port);
+  if (command.listen != "127.0.0.1")
+    std::fprintf(stderr,
+                 "kestrova serve: listening on %s: whoever reaches this port can start engines "
+                 "on this machine\n",
+                 command.listen.c_str());
   std::fflush(stdout);
 
   std::mutex mutex;

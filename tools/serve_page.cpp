@@ -177,7 +177,8 @@ function render(message) {
   } else if (!game) {
     status.textContent = "No game: start a new one.";
   } else if (game.over) {
-    status.textContent = "Game over: " + game.result;
+    // An engine's fault already says the game is over.
+    status.textContent = game.result.endsWith("game over") ? game.result : "Game over: " + game.result;
     status.className = "over";
   } else {
     status.textContent = `Your move (${game.you}).`;
