@@ -143,9 +143,8 @@ function drawBoard() {
   }
   for (let y = 0; y < n; y++)
     for (let x = 0; x < n; x++) {
-      const cell = el("rect", { x: at(x) - GAP / 2, y: at(y) - GAP / 2, width: GAP, height: GAP,
-                                class: "cell", "data-cell": `${x},${y}` }, svg);
-      cell.addEventListener("click", () => { cursor = { x, y }; play(x, y); });
+      el("rect", { x: at(x) - GAP / 2, y: at(y) - GAP / 2, width: GAP, height: GAP,
+                   class: "cell", "data-cell": `${x},${y}` }, svg);
     }
   el("rect", { id: "cursor", width: GAP - 4, height: GAP - 4, rx: 4, class: "cursor" }, svg);
   placeCursor();
@@ -292,6 +291,13 @@ function onKey(event) {
 
 for (let n = 5; n <= 20; n++) $("size").add(new Option(`${n}×${n}`, n));
 $("size").value = 20;
+$("board").addEventListener("click", (event) => {
+  const cell = event.target.closest("[data-cell]");
+  if (!cell) return;
+  const [x, y] = cell.dataset.cell.split(",").map(Number);
+  cursor = { x, y };
+  play(x, y);
+});
 $("board").addEventListener("keydown", onKey);
 $("board").addEventListener("focus", placeCursor);
 $("board").addEventListener("blur", placeCursor);
