@@ -1,110 +1,18 @@
 #include "tools/match_results.h"
 
 #include <algorithm>
-#include <cctype>
-#include <cstdlib>
-#include <string_view>
-#include <vector>
+#include <iterator>
+#include <nlohmann/json.hpp>
 
 namespace kestrova::referee {
 namespace {
 
 constexpr const char* kEndings[] = {"five", "full", "time", "memory", "forfeit", "stopped"};
 
-std::string JsonString(const std::string& text) {
-  std::string json = "\"";
-  for (unsigned char c : text) {
-    if (c == '"' || c == '\\') {
-      json += '\\';
-      json += char(c);
-    } else if (c < 0x20) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-      json += escaped;
-    } else {
-      json += char(c);
-    }
-  }
-  return json + "\"";
-}
-
-// A flat JSON object of strings and numbers, the only kind ResultJson writes.
-class FlatJson {
- public:
-  explicit FlatJson(const std::string& text) : text_(text) {}
-
-  bool Parse(std::map<std::string, std::string>& fields, std::string& error) {
-    if (!Expect('{')) return Fail("not a JSON object", error);
-    if (Expect('}')) return true;
-    do {
-      std::string key, value;
-      if (!String(key) || !Expect(':')) return Fail("expected \"key\": value", error);
-      Space();
-      if (at_ < text_.size() && text_[at_] == '"') {
-        if (!String(value)) return Fail("unterminated string", error);
-      } else {
-        const size_t start = at_;
-        while (at_ < text_.size() &&
-               std::string_view("+-.0123456789eE").find(text_[at_]) != std::string_view::npos)
-          ++at_;
-        value = text_.substr(start, at_ - start);
-        if (value.empty()) return Fail("expected a string or a number after " + key, error);
-      }
-      fields[key] = value;
-    } while (Expect(','));
-    if (!Expect('}')) return Fail("expected , or }", error);
-    Space();
-    return at_ == text_.size() || Fail("text after the object", error);
-  }
-
- private:
-  bool Fail(const std::string& why, std::string& error) {
-    error = why + " at column " + std::to_string(at_ + 1);
-    return false;
-  }
-  void Space() {
-    while (at_ < text_.size() && std::isspace(static_cast<unsigned char>(text_[at_]))) ++at_;
-  }
-  bool Expect(char c) {
-    Space();
-    if (at_ >= text_.size() || text_[at_] != c) return false;
-    ++at_;
-    return true;
-  }
-  bool String(std::string& out) {
-    if (!Expect('"')) return false;
-    while (at_ < text_.size()) {
-      const char c = text_[at_++];
-      if (c == '"') return true;
-      if (c != '\\') {
-        out += c;
-        continue;
-      }
-      if (at_ >= text_.size()) return false;
-      const char e = text_[at_++];
-      if (e == 'u') {
-        if (at_ + 4 > text_.size()) return false;
-        out += char(std::strtol(text_.substr(at_, 4).c_str(), nullptr, 16));
-        at_ += 4;
-      } else {
-        out += e == 'n' ? '\n' : e == 't' ? '\t' : e == 'r' ? '\r' : e;
-      }
-    }
-    return false;
-  }
-
-  const std::string& text_;
-  size_t at_ = 0;
-};
-
-bool Number(const std::map<std::string, std::string>& fields, const std::string& key,
-            int64_t& value) {
-  const auto it = fields.find(key);
-  if (it == fields.end()) return false;
-  char* end = nullptr;
-  value = std::strtoll(it->second.c_str(), &end, 10);
-  return end && *end == '\0' && !it->second.empty();
-}
+// Every field ResultJson writes: a line that lacks one is not a game of ours.
+constexpr const char* kFields[] = {
+    "settings", "game",   "a",     "b",    "black", "opening",      "result",
+    "ending",   "reason", "plies", "a_ms", "b_ms",  "a_peak_bytes", "b_peak_bytes"};
 
 }  // namespace
 
@@ -137,44 +45,64 @@ GameOutcome OutcomeOf(int number, bool aIsBlack, const Opening& opening, const G
 }
 
 std::string ResultJson(const std::string& settings, const GameOutcome& g) {
-  auto number = [](int64_t n) { return std::to_string(n); };
-  return "{\"settings\": " + JsonString(settings) + ", \"game\": " + number(g.number) +
-         ", \"a\": " + JsonString(g.names[0]) + ", \"b\": " + JsonString(g.names[1]) +
-         ", \"black\": \"" + (g.aIsBlack ? "A" : "B") +
-         "\", \"opening\": " + JsonString(g.opening) + ", \"result\": \"" +
-         std::string(1, g.result) + "\", \"ending\": \"" + EndingName(g.ending) +
-         "\", \"reason\": " + JsonString(g.reason) + ", \"plies\": " + number(g.plies) +
-         ", \"a_ms\": " + number(g.thinkingMs[0]) + ", \"b_ms\": " + number(g.thinkingMs[1]) +
-         ", \"a_peak_bytes\": " + number(g.peakBytes[0]) +
-         ", \"b_peak_bytes\": " + number(g.peakBytes[1]) + "}";
+  const nlohmann::ordered_json line = {{"settings", settings},
+                                       {"game", g.number},
+                                       {"a", g.names[0]},
+                                       {"b", g.names[1]},
+                                       {"black", g.aIsBlack ? "A" : "B"},
+                                       {"opening", g.opening},
+                                       {"result", std::string(1, g.result)},
+                                       {"ending", EndingName(g.ending)},
+                                       {"reason", g.reason},
+                                       {"plies", g.plies},
+                                       {"a_ms", g.thinkingMs[0]},
+                                       {"b_ms", g.thinkingMs[1]},
+                                       {"a_peak_bytes", g.peakBytes[0]},
+                                       {"b_peak_bytes", g.peakBytes[1]}};
+  // Names and reasons come from the engines: bytes that are not UTF-8 are replaced.
+  return line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }
 
-bool ParseResultJson(const std::string& line, std::string& settings, GameOutcome& g,
+bool ParseResultJson(const std::string& text, std::string& settings, GameOutcome& g,
                      std::string& error) {
-  std::map<std::string, std::string> fields;
-  if (!FlatJson(line).Parse(fields, error)) return false;
-  int64_t number = 0, plies = 0;
-  const std::string result = fields["result"], black = fields["black"];
-  const auto ending = std::find(std::begin(kEndings), std::end(kEndings), fields["ending"]);
-  if (!Number(fields, "game", number) || number < 1 || !Number(fields, "plies", plies) ||
-      !Number(fields, "a_ms", g.thinkingMs[0]) || !Number(fields, "b_ms", g.thinkingMs[1]) ||
-      !Number(fields, "a_peak_bytes", g.peakBytes[0]) ||
-      !Number(fields, "b_peak_bytes", g.peakBytes[1]) || !fields.count("settings") ||
-      (result != "A" && result != "B" && result != "=") || (black != "A" && black != "B") ||
-      ending == std::end(kEndings)) {
-    error = "not a game result of kestrova match";
+  const nlohmann::json line = nlohmann::json::parse(text, nullptr, false);
+  if (line.is_discarded() || !line.is_object()) {
+    error = "not a JSON object";
     return false;
   }
-  settings = fields["settings"];
-  g.number = int(number);
-  g.plies = int(plies);
-  g.aIsBlack = black == "A";
-  g.result = result[0];
-  g.ending = Ending(ending - std::begin(kEndings));
-  g.opening = fields["opening"];
-  g.reason = fields["reason"];
-  g.names[0] = fields["a"];
-  g.names[1] = fields["b"];
+  for (const char* field : kFields)
+    if (!line.contains(field)) {
+      error = std::string("no \"") + field + "\" field: not a game of kestrova match";
+      return false;
+    }
+  try {
+    settings = line["settings"].get<std::string>();
+    g.number = line["game"].get<int>();
+    g.names[0] = line["a"].get<std::string>();
+    g.names[1] = line["b"].get<std::string>();
+    const std::string black = line["black"].get<std::string>();
+    g.aIsBlack = black == "A";
+    g.opening = line["opening"].get<std::string>();
+    const std::string result = line["result"].get<std::string>();
+    g.result = result.empty() ? '?' : result[0];
+    const std::string ending = line["ending"].get<std::string>();
+    const auto known = std::find(std::begin(kEndings), std::end(kEndings), ending);
+    g.ending = Ending(known - std::begin(kEndings));
+    g.reason = line["reason"].get<std::string>();
+    g.plies = line["plies"].get<int>();
+    g.thinkingMs[0] = line["a_ms"].get<int64_t>();
+    g.thinkingMs[1] = line["b_ms"].get<int64_t>();
+    g.peakBytes[0] = line["a_peak_bytes"].get<int64_t>();
+    g.peakBytes[1] = line["b_peak_bytes"].get<int64_t>();
+    if (g.number < 1 || (black != "A" && black != "B") ||
+        (result != "A" && result != "B" && result != "=") || known == std::end(kEndings)) {
+      error = "a value out of range: not a game of kestrova match";
+      return false;
+    }
+  } catch (const nlohmann::json::exception& e) {
+    error = std::string("a value of the wrong type: ") + e.what();
+    return false;
+  }
   return true;
 }
 
