@@ -10,7 +10,7 @@ this counts, for the engine only:
   hangs    moves that never came (the referee gave up after timeout_turn + tolerance)
 and exits with status 1 unless all four are 0.
 
-    python3 scripts/soak.py [--games 200] [--turn 600] [--build build/release]
+    python3 scripts/soak.py [--games 200] [--turn 600] [--size 20] [--build build/release]
                             [--engine "wine build/mingw/pbrain-kestrova64.exe"]
 """
 import argparse
@@ -48,6 +48,7 @@ def main():
     parser.add_argument("--build", default=os.path.join(ROOT, "build", "release"))
     parser.add_argument("--engine", help="engine command line (default: BUILD/pbrain-kestrova)")
     parser.add_argument("--seed", type=int, default=1)
+    parser.add_argument("--size", type=int, default=20, help="board size, 5..20")
     args = parser.parse_args()
 
     engine = args.engine or os.path.join(args.build, "pbrain-kestrova")
@@ -62,7 +63,7 @@ def main():
         sgf = os.path.join(tmp, "soak.sgf")
         command = [tool, "match", engine, opponent, "--games", str(args.games),
                    "--turn", str(args.turn), "--tolerance", str(args.tolerance),
-                   "--seed", str(args.seed), "--sgf", sgf]
+                   "--seed", str(args.seed), "--size", str(args.size), "--sgf", sgf]
         print("soak:", shlex.join(command), flush=True)
         status = subprocess.run(command).returncode
         if status != 0 or not os.path.exists(sgf):
