@@ -103,10 +103,8 @@ TEST_F(ProtocolTest, Replies) {
   const std::pair<std::vector<std::string>, std::vector<std::string>> rows[] = {
       // Line ends: CR LF, LF or CR; empty lines skipped; a partial line waits for the rest;
       // a NUL ends what its read delivered.
-      {{"START 20\r\nABOUT\r\n"}, {"OK", kAbout}}, {{"START 20\nABOUT\n"}, {"OK", kAbout}},
-      {{"START 20\rABOUT\r"}, {"OK", kAbout}},
-      {{"\n\n\r\rSTART 20\r\n\r\n\r\nABOUT\n\r\n"}, {"OK", kAbout}},
-      {{"STA", "RT 20\r\n"}, {"OK"}}, {{"START 20\r", "\nABOUT\r", "\n"}, {"OK", kAbout}},
+      {{"\n\n\r\rSTART 20\r\n\r\n\rABOUT\n\r\n"}, {"OK", kAbout}},
+      {{"START 20\r", "\nABOUT\r", "\n"}, {"OK", kAbout}},
       {{"ABOUT"}, {}}, {{"ABOUT", "\r\n"}, {kAbout}},
       {{std::string("ABOUT\r\n\0BEGIN\r\n", 14)}, {kAbout}},
       {{"TURN 1", "0,10\r\n", "TURN 10,10\r\n"}, {"*", "ERROR cell is occupied"}},

@@ -222,8 +222,6 @@ TEST(ScanTest, HandWorkedPositions) {
   };
   // clang-format off
   const Case cases[] = {
-      {"empty", {}, 2, 0, true, {}},
-      {"empty, no walls", {}, 3, 0, true, {}, false},
       // Both sides have a five: the first met in scan order (start row, then column, then
       // direction, the diagonal before the anti-diagonal) decides.
       {"lower start row", Line(5, 2, 1, 0, 5, 3, Line(3, 10, 0, 1, 5, 2)), 2, 220, true, {}},
