@@ -6,6 +6,14 @@
 
 #include "engine/log.h"
 
+#ifdef KESTROVA_CHECK_INCREMENTAL
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include "engine/position_text.h"
+#endif
+
 namespace kestrova {
 namespace {
 
@@ -78,6 +86,36 @@ void MergeRuns(const uint32_t* a, const uint32_t* aEnd, const uint32_t* b, const
   while (a < aEnd) *out++ = *a++;
   while (b < bEnd) *out++ = *b++;
 }
+
+#ifdef KESTROVA_CHECK_INCREMENTAL
+std::string DescribeList(const SPointList& spoints) {
+  std::string text;
+  for (int k = 1; k <= spoints.count(); ++k) {
+    const SPoint& p = spoints[k];
+    text += " (" + std::to_string(p.x) + "," + std::to_string(p.y) + " " + std::to_string(p.score) +
+            " s" + std::to_string(p.side) + " b" + std::to_string(p.bonusKind) + ")";
+  }
+  return text;
+}
+
+// A maintained result must equal the scan of the same board from scratch, field by field.
+void CheckAgainstFullScan(Scanner& scanner, const ScanState& state, const SPointList& got,
+                          int sideToMove, int32_t value) {
+  SPointList want;
+  const int32_t wantValue = scanner.FindSPoints(state.board(), want, sideToMove);
+  --scanner.scans;
+  const auto bytes = sizeof(SPoint) * size_t(got.count() + 1);
+  if (value == wantValue && got.count() == want.count() &&
+      std::memcmp(got.items.data(), want.items.data(), bytes) == 0)
+    return;
+  std::fprintf(stderr,
+               "incremental scan differs from the full scan, side to move %d:\n%s"
+               "value %d list%s\nwant %d list%s\n",
+               sideToMove, FormatPosition(state.board()).c_str(), value, DescribeList(got).c_str(),
+               wantValue, DescribeList(want).c_str());
+  std::abort();
+}
+#endif
 
 }  // namespace
 
@@ -363,6 +401,48 @@ int32_t Scanner::FindSPoints(const Board& board, SPointList& spoints, int sideTo
   spoints.items[0] = SPoint{};
   const int32_t five = ScanWindows(board.cells.data());
   if (five) return five;
+  return PointsFromBuckets(spoints, sideToMove);
+}
+
+int32_t Scanner::FindSPoints(const ScanState& state, SPointList& spoints, int sideToMove) {
+  ++scans;
+  spoints.items[0] = SPoint{};
+  const int32_t five = ReadWindows(state);
+  const int32_t value = five ? five : PointsFromBuckets(spoints, sideToMove);
+#ifdef KESTROVA_CHECK_INCREMENTAL
+  CheckAgainstFullScan(*this, state, spoints, sideToMove, value);
+#endif
+  return value;
+}
+
+// Files the state's matching windows into the buckets exactly as ScanWindows would: the
+// window ids are the packed positions, so ascending bits are the scan's order.
+int32_t Scanner::ReadWindows(const ScanState& state) {
+  const ScanState::WindowSet& fives = state.Fives();
+  if (fives.summary) {
+    const int word = std::countr_zero(fives.summary);
+    const int window = word * 64 + std::countr_zero(fives.bits[word]);
+    return state.TemplateOf(window) <= kWrittenTemplates ? kFiveValue : -kFiveValue;
+  }
+  for (size_t bucket = 0; bucket < bucketValue_.size(); ++bucket) {
+    const ScanState::WindowSet& set = state.Matches(int(bucket));
+    uint32_t* data = bucketData_[bucket].get();
+    int32_t n = 0;
+    for (uint64_t words = set.summary; words; words &= words - 1) {
+      const int word = std::countr_zero(words);
+      for (uint64_t bits = set.bits[word]; bits; bits &= bits - 1) {
+        const int window = word * 64 + std::countr_zero(bits);
+        data[n++] = uint32_t(window) << 8 | state.TemplateOf(window);
+      }
+    }
+    bucketSize_[bucket] = n;
+  }
+  return 0;
+}
+
+// The points, the list and the value, once the buckets are filled and no five stands on
+// the board.
+int32_t Scanner::PointsFromBuckets(SPointList& spoints, int sideToMove) {
   // Bonuses only lift the best score, so the threshold of the best raw value is a floor
   // of the real one; with a four on the board nothing below 180 can be listed at all.
   int32_t rawTop = 0;
@@ -401,6 +481,68 @@ int32_t Scanner::FindSPoints(const Board& board, SPointList& spoints, int sideTo
   if (opponent > own) return -opponent;
   if (own > opponent) return own;
   return sideToMove == Opponent ? -(opponent / 10) : opponent / 10;
+}
+
+}  // namespace kestrova
+
+namespace kestrova {
+
+ScanState::ScanState(const Patterns& patterns, const Scanner& scanner)
+    : lookup_(patterns.PatternLookup.data()) {
+  for (int t = 1; t <= kTemplates; ++t)
+    bucketOf_[t] = scanner.BucketOf(t) == Scanner::kFive ? kMaxBuckets : scanner.BucketOf(t);
+  Reset(Board{});
+}
+
+void ScanState::Reset(const Board& board) {
+  board_ = board;
+  code_.fill(0);
+  template_.fill(0);
+  for (WindowSet& set : sets_) set = WindowSet{};
+  for (int i = 0; i <= kLastStart; ++i)
+    for (int j = 0; j <= kLastStart; ++j)
+      for (int d = 1; d <= 4; ++d) {
+        if (d == 4 && (i < 5 || j > kLastAntiDiagonalColumn)) continue;
+        const int window = (i * kGrid + j) * 4 + d - 1;
+        code_[window] = uint16_t(WindowCode(board_.cells.data(), i * kGrid + j, kStep[d]));
+        Retemplate(window, 0, uint8_t(lookup_[code_[window]]));
+      }
+}
+
+void ScanState::Set(int cell, uint8_t code) {
+  const int delta = int(code) - int(board_.cells[cell]);
+  if (delta == 0) return;
+  board_.cells[cell] = code;
+  constexpr int kDi[5] = {0, 1, 0, 1, -1}, kDj[5] = {0, 0, 1, 1, 1};
+  const int ci = cell / kGrid, cj = cell % kGrid;
+  for (int d = 1; d <= 4; ++d) {
+    // The cell is cell k of the window that starts k steps back along the direction.
+    for (int k = 0; k < 6; ++k) {
+      const int i = ci - k * kDi[d], j = cj - k * kDj[d];
+      if (i < 0 || i > kLastStart || j < 0 || j > kLastStart) continue;
+      if (d == 4 && (i < 5 || j > kLastAntiDiagonalColumn)) continue;
+      const int window = (i * kGrid + j) * 4 + d - 1;
+      code_[window] = uint16_t(code_[window] + delta * (1 << (2 * (5 - k))));
+      const auto t = uint8_t(lookup_[code_[window]]);
+      if (t != template_[window]) Retemplate(window, template_[window], t);
+    }
+  }
+}
+
+void ScanState::Retemplate(int window, uint8_t from, uint8_t to) {
+  const int word = window / 64;
+  const uint64_t bit = uint64_t(1) << (window % 64);
+  if (from) {
+    WindowSet& set = sets_[bucketOf_[from]];
+    set.bits[word] &= ~bit;
+    if (!set.bits[word]) set.summary &= ~(uint64_t(1) << word);
+  }
+  if (to) {
+    WindowSet& set = sets_[bucketOf_[to]];
+    set.bits[word] |= bit;
+    set.summary |= uint64_t(1) << word;
+  }
+  template_[window] = to;
 }
 
 }  // namespace kestrova
