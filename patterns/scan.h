@@ -42,19 +42,15 @@ class Scanner {
   // Fills spoints and returns the position value seen from side 2; exactly +220 or -220
   // when a five stands on the board (then the list is empty).
   int32_t FindSPoints(const Board& board, SPointList& spoints, int sideToMove);
-  // The same result for the board a ScanState follows, from the windows it keeps: no
-  // window is read again.
-  int32_t FindSPoints(const ScanState& state, SPointList& spoints, int sideToMove);
-
-  // Value bucket of each template (kFive for the fives), shared with ScanState.
-  uint8_t BucketOf(int t) const { return bucketOf_[t]; }
-  int Buckets() const { return int(bucketValue_.size()); }
-  static constexpr uint8_t kFive = 0xFE;
+  // The same result for the board a ScanState follows, from what it keeps: no window is
+  // read again.
+  int32_t FindSPoints(ScanState& state, SPointList& spoints, int sideToMove);
 
   // Scans made so far, for the speed figures.
   uint64_t scans = 0;
 
  private:
+  friend class ScanState;
   struct WorkPoint {
     int16_t score;
     int16_t next;  // next point naming the same cell, in working-list order
@@ -64,14 +60,13 @@ class Scanner {
   static constexpr int kWindows = 22 * 22 * 3 + 17 * 17;
   static constexpr int kMaxPoints = kWindows * 4;
   static constexpr int kMaxCellPoints = 24;  // six windows per direction name a cell
+  static constexpr uint8_t kFive = 0xFE;
   static constexpr uint8_t kNoBucket = 0xFF;
 
   int32_t ScanWindows(const uint8_t* b);
-  int32_t ReadWindows(const ScanState& state);
-  int32_t PointsFromBuckets(SPointList& spoints, int sideToMove);
   void CollectPoints(int32_t lowestValue);
   void ApplyCrossingBonuses(int cell);
-  void CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove, bool withBonuses);
+  int32_t CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove, bool withBonuses);
 
   const Patterns& patterns_;
   std::array<uint8_t, kTemplates + 1> bucketOf_{};
@@ -101,45 +96,93 @@ class Scanner {
   uint32_t generation_ = 0;
 };
 
-// The windows of one board kept up to date cell by cell: each window's code and template,
-// and for each value bucket the set of windows that match, in window order. Changing a
-// cell touches only the at most 24 windows through it; changing it back restores
-// everything exactly, since all of it follows from the board alone.
+// What a scan derives from one board, kept up to date cell by cell: every window's code
+// and template, and for every cell the points that matching windows name on it. Changing
+// a cell touches only the at most 24 windows through it and the cells they name; changing
+// it back restores everything exactly, since all of it follows from the board alone.
+// Each cell's best point, with and without crossing bonuses, is worked out again only
+// when its points differ from those it was last worked out for.
 class ScanState {
  public:
+  explicit ScanState(const Scanner& scanner);
+
+  // Recomputes everything from the board.
+  void Reset(const Board& board);
+  // Writes code into one cell and updates what depends on it.
+  void Set(int cell, uint8_t code);
+  const Board& board() const { return board_; }
+
+ private:
+  friend class Scanner;
   // A window is numbered by its start cell and direction as in the scan's order:
   // (i * kGrid + j) * 4 + direction - 1, with starts i, j in 0..21.
   static constexpr int kWindowIds = ((BoardSize + 1) * kGrid + BoardSize + 1) * 4 + 4;
   static constexpr int kWords = (kWindowIds + 63) / 64;
+  static constexpr int kSlots = 24;  // the windows that can name a cell, in window order
   static constexpr int kMaxBuckets = 15;
+  static constexpr uint8_t kNoPoint = 0xFF;
 
-  ScanState(const Patterns& patterns, const Scanner& scanner);
-
-  // Recomputes every window from the board.
-  void Reset(const Board& board);
-  // Writes code into one cell and updates the windows through it.
-  void Set(int cell, uint8_t code);
-  const Board& board() const { return board_; }
-
-  // Windows matching a template of the bucket, one bit per window id; a word of the
-  // summary is set when that word of bits holds any window.
-  struct WindowSet {
-    uint64_t summary;
-    std::array<uint64_t, kWords> bits;
+  struct CellSummary {
+    uint8_t best = kNoPoint;  // bucket of the highest raw value
+    uint8_t points[4] = {};   // points of any value, of 30 and more, of 180 and more, spare
+    uint8_t rawSlot = 0, rawSide = 0;  // the best raw point: first slot of the best bucket
+    uint8_t directions = 0;            // one bit per direction of the points of 30 and more
+    bool bonusesDone = false;          // the best point with crossing bonuses is known:
+    uint8_t slot = 0, bucket = 0, side = 0, bonusKind = 0;
+    int16_t score = 0;
   };
-  const WindowSet& Matches(int bucket) const { return sets_[bucket]; }
-  const WindowSet& Fives() const { return sets_[kMaxBuckets]; }
-  uint8_t TemplateOf(int window) const { return template_[window]; }
+  struct TemplateInfo {
+    int16_t value;
+    uint8_t bucket, side, spotCount;
+    uint8_t places[4];  // of its spots in the window
+    uint32_t counts;    // what one of its points adds to a cell's points, one per byte
+  };
+  // The outcome of the crossing bonuses for one sequence of points (bucket, direction
+  // and side of each, in working-list order): which point is best and how it ends.
+  struct BonusOutcome {
+    uint64_t sequence = 0;
+    int16_t score = 0;
+    uint8_t rep = 0, bonusKind = 0;
+  };
+  static constexpr int kOutcomeBits = 10;
 
- private:
   void Retemplate(int window, uint8_t from, uint8_t to);
+  void Summarise(int cell);
+  void ApplyBonuses(int cell);
+  // A point's place in the working list: by bucket, then by window, then by its place
+  // in the window.
+  uint32_t Order(int cell, int slot, int bucket) const {
+    return uint32_t(bucket) << 15 | uint32_t(cell * 4 + slotWindow_[slot]) << 3 | slotPlace_[slot];
+  }
+  // Works out again the cells whose points changed since the last call.
+  void Refresh();
+  int32_t FindSPoints(SPointList& spoints, int sideToMove);
 
-  const int32_t* lookup_;
-  std::array<uint8_t, kTemplates + 1> bucketOf_{};  // kMaxBuckets for a five
+  const Scanner& scanner_;
+  std::array<uint8_t, kLookupSize> lookup_{};
+  std::array<TemplateInfo, kTemplates + 1> info_{};
+  std::array<int16_t, kMaxBuckets> bucketValue_{};
+  std::array<uint8_t, kSlots> slotDirection_{}, slotPlace_{};
+  std::array<int16_t, kSlots> slotWindow_{};        // window id minus four times the cell
+  std::array<std::array<uint8_t, 6>, 5> slotOf_{};  // by direction and place in the window
   Board board_{};
   std::array<uint16_t, kWindowIds> code_{};
   std::array<uint8_t, kWindowIds> template_{};
-  std::array<WindowSet, kMaxBuckets + 1> sets_{};
+  std::array<int32_t, kMaxBuckets> windows_{};  // matching windows per bucket
+  uint64_t fiveWords_ = 0;                      // words of fives_ that hold a five
+  std::array<uint64_t, kWords> fives_{};        // one bit per window matching a five
+  // Per cell: the template of each window naming it there (0 for none), and the summary
+  // of those points, valid unless the cell is touched.
+  std::array<std::array<uint8_t, kSlots>, kCells> slots_{};
+  std::array<CellSummary, kCells> summary_{};
+  std::array<uint8_t, kCells> touched_{};
+  std::array<int16_t, kCells> touchedCells_{};
+  int touchedCount_ = 0;
+  std::array<int16_t, kCells> listedAt_{};          // place in listed_, or -1
+  std::vector<int16_t> listed_;                     // cells with at least one point
+  std::array<int32_t, kMaxBuckets> cellsByBest_{};  // listed cells per bucket of their best
+  int weakBucket_ = -1;  // the bucket of value 20: no bonus lifts its points
+  std::array<BonusOutcome, 1 << kOutcomeBits> outcomes_{};
 };
 
 }  // namespace kestrova

@@ -46,7 +46,7 @@ uint64_t RandomSeed() {
 }
 
 Search::Search(const Patterns& patterns, uint64_t seed)
-    : scanner(patterns), scanState(patterns, scanner), rng(seed) {
+    : scanner(patterns), scanState(scanner), rng(seed) {
   SetMemoryLimit(*this, 0);
   ResetTree(*this);
 }

@@ -27,7 +27,7 @@ Board WalledBoard(int size) {
 TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
   const Patterns patterns = BuiltPatterns();
   Scanner scanner(patterns), full(patterns);
-  ScanState state(patterns, scanner);
+  ScanState state(scanner);
   std::mt19937 rng(20261207);
   auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution(lo, hi)(rng); };
   std::map<std::string, int> seen;
