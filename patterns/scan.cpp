@@ -516,9 +516,8 @@ ScanState::ScanState(const Scanner& scanner) : scanner_(scanner) {
         int16_t(tpl.value), scanner.bucketOf_[t], uint8_t(tpl.side), uint8_t(tpl.spotCount), {}, 0};
     for (int s = 0; s < tpl.spotCount; ++s) info.places[s] = uint8_t(tpl.spots[s + 1]);
     info.counts = 1u | uint32_t(tpl.value >= 30) << 8 | uint32_t(tpl.value >= 180) << 16;
-    if (tpl.value == 20) weakBucket_ = scanner.bucketOf_[t];
   }
-  listed_.reserve(kCells);
+  for (auto& cells : listed_) cells.reserve(kCells);
   Reset(Board{});
 }
 
@@ -534,8 +533,7 @@ void ScanState::Reset(const Board& board) {
   touched_.fill(0);
   touchedCount_ = 0;
   listedAt_.fill(-1);
-  listed_.clear();
-  cellsByBest_.fill(0);
+  for (auto& cells : listed_) cells.clear();
   for (int i = 0; i <= kLastStart; ++i)
     for (int j = 0; j <= kLastStart; ++j)
       for (int d = 1; d <= 4; ++d) {
@@ -607,17 +605,20 @@ void ScanState::Retemplate(int window, uint8_t from, uint8_t to) {
   template_[window] = to;
 }
 
-// Calls f(slot) for every slot that names a template, in slot order.
+// Calls f(slot) for every slot that names a template, in slot order: one bit per slot
+// gathered first, so the loop ends once.
 template <class F>
 inline void ForEachPoint(const std::array<uint8_t, 24>& slots, F f) {
+  uint32_t mask = 0;
   for (int w = 0; w < 3; ++w) {
     uint64_t word;
     std::memcpy(&word, slots.data() + 8 * w, 8);
-    // The top bit of each byte that is not zero.
+    // The top bit of each byte that is not zero, then those eight bits side by side.
     uint64_t nonzero = ((word & 0x7F7F7F7F7F7F7F7FULL) + 0x7F7F7F7F7F7F7F7FULL) | word;
-    nonzero &= 0x8080808080808080ULL;
-    for (; nonzero; nonzero &= nonzero - 1) f(8 * w + std::countr_zero(nonzero) / 8);
+    nonzero = (nonzero & 0x8080808080808080ULL) >> 7;
+    mask |= uint32_t((nonzero * 0x0102040810204080ULL) >> 56) << (8 * w);
   }
+  for (; mask; mask &= mask - 1) f(std::countr_zero(mask));
 }
 
 // The counts and the best raw point: the first slot of the highest bucket, since slots
@@ -629,7 +630,6 @@ void ScanState::Summarise(int cell) {
   ForEachPoint(slots, [&](int s) {
     const TemplateInfo& info = info_[slots[s]];
     counts += info.counts;
-    sum.directions |= uint8_t((info.value >= 30) << slotDirection_[s]);
     if (info.bucket < sum.best) {
       sum.best = info.bucket;
       sum.rawSlot = uint8_t(s);
@@ -650,8 +650,7 @@ void ScanState::ApplyBonuses(int cell) {
   sum.side = sum.rawSide;
   sum.bonusKind = 0;
   sum.score = bucketValue_[sum.best];
-  // A bonus takes two points of 30 and more in different directions.
-  if (std::popcount(sum.directions) < 2) return;
+  if (sum.points[1] < 2) return;
   struct Point {
     int32_t score;
     uint8_t direction, side, bonusKind;
@@ -660,15 +659,18 @@ void ScanState::ApplyBonuses(int cell) {
   uint16_t keys[kSlots];
   int n = 0;
   const auto& slots = slots_[cell];
+  unsigned directions = 0;
   ForEachPoint(slots, [&](int s) {
     const TemplateInfo& info = info_[slots[s]];
     if (info.value < 30) return;
+    directions |= 1u << slotDirection_[s];
     const auto key = uint16_t(info.bucket << 5 | s);
     int k = n++;
     for (; k > 0 && keys[k - 1] > key; --k) keys[k] = keys[k - 1];
     keys[k] = key;
   });
-  if (n < 2) return;
+  // A bonus takes two points of 30 and more in different directions.
+  if ((directions & (directions - 1)) == 0) return;
   // The same sequence of points always ends the same way: short ones are remembered.
   uint64_t sequence = uint64_t(n);
   for (int k = 0; k < n && n <= 10; ++k) {
@@ -705,18 +707,20 @@ void ScanState::Refresh() {
   for (int k = 0; k < touchedCount_; ++k) {
     const int16_t cell = touchedCells_[k];
     touched_[cell] = 0;
-    if (summary_[cell].best != kNoPoint) --cellsByBest_[summary_[cell].best];
+    const uint8_t before = summary_[cell].best;
     Summarise(cell);
-    const bool points = summary_[cell].best != kNoPoint;
-    if (points) ++cellsByBest_[summary_[cell].best];
-    if (points && listedAt_[cell] < 0) {
-      listedAt_[cell] = int16_t(listed_.size());
-      listed_.push_back(cell);
-    } else if (!points && listedAt_[cell] >= 0) {
-      listedAt_[listed_.back()] = listedAt_[cell];
-      listed_[size_t(listedAt_[cell])] = listed_.back();
-      listed_.pop_back();
+    const uint8_t now = summary_[cell].best;
+    if (now == before) continue;
+    if (before != kNoPoint) {
+      std::vector<int16_t>& cells = listed_[before];
+      listedAt_[cells.back()] = listedAt_[cell];
+      cells[size_t(listedAt_[cell])] = cells.back();
+      cells.pop_back();
       listedAt_[cell] = -1;
+    }
+    if (now != kNoPoint) {
+      listedAt_[cell] = int16_t(listed_[now].size());
+      listed_[now].push_back(cell);
     }
   }
   touchedCount_ = 0;
@@ -739,36 +743,42 @@ int32_t ScanState::FindSPoints(SPointList& spoints, int sideToMove) {
   const int32_t lowest = LowestCollected(rawTop);
   const int counted = lowest == 180 ? 2 : lowest == 30 ? 1 : 0;
   // Only cells whose best is collected at all take part.
+  int32_t cellsByBest[kMaxBuckets];
   int buckets = 0, cells = 0;
   for (; buckets < allBuckets && bucketValue_[buckets] >= lowest; ++buckets)
-    cells += cellsByBest_[buckets];
+    cells += cellsByBest[buckets] = int32_t(listed_[buckets].size());
   if (cells == 0) {
     Log("no spoints");
     return 0;
   }
-  const int32_t floor =
-      ListingFloor(rawTop, cellsByBest_.data(), scanner_.bucketValue_.data(), buckets);
+  const int32_t floor = ListingFloor(rawTop, cellsByBest, scanner_.bucketValue_.data(), buckets);
   const bool withBonuses = rawTop < 180;
   const auto& reachable = scanner_.reachable_;
   Rep best[kMaxSPoints + 1];
   int n = 0;
-  // A cell whose best is 20 can only be listed when nothing higher sets a floor.
-  const bool weakListed = floor <= 20;
-  for (int16_t cell : listed_) {
-    CellSummary& sum = summary_[cell];
-    if (sum.best == weakBucket_ && !weakListed) continue;
-    if (sum.best >= buckets || reachable[sum.best][sum.points[counted]] < floor) continue;
-    if (!withBonuses) {
-      const int32_t score = bucketValue_[sum.best];
+  for (int bucket = 0; bucket < buckets; ++bucket) {
+    // Bonuses lift a cell at most to the bound of its best bucket with every slot filled.
+    if (reachable[bucket][kSlots] < floor) continue;
+    for (int16_t cell : listed_[bucket]) {
+      CellSummary& sum = summary_[cell];
+      // Nor is a cell that cannot pass the eleventh best so far, or the cut the best so
+      // far sets: the best only rises.
+      const int32_t bound = reachable[bucket][sum.points[counted]];
+      if (bound < floor || (n == kMaxSPoints && bound < best[n - 1].score) ||
+          (n > 0 && bound < CutThreshold(best[0].score)))
+        continue;
+      if (!withBonuses) {
+        const int32_t score = bucketValue_[sum.best];
+        Offer(best, n,
+              Rep{int64_t(score) << 20 | (0xFFFFF - Order(cell, sum.rawSlot, sum.best)), cell,
+                  score, sum.rawSide, 0});
+        continue;
+      }
+      if (!sum.bonusesDone) ApplyBonuses(cell);
       Offer(best, n,
-            Rep{int64_t(score) << 20 | (0xFFFFF - Order(cell, sum.rawSlot, sum.best)), cell, score,
-                sum.rawSide, 0});
-      continue;
+            Rep{int64_t(sum.score) << 20 | (0xFFFFF - Order(cell, sum.slot, sum.bucket)), cell,
+                sum.score, sum.side, sum.bonusKind});
     }
-    if (!sum.bonusesDone) ApplyBonuses(cell);
-    Offer(best, n,
-          Rep{int64_t(sum.score) << 20 | (0xFFFFF - Order(cell, sum.slot, sum.bucket)), cell,
-              sum.score, sum.side, sum.bonusKind});
   }
   return ListAndValue(best, n, spoints, sideToMove);
 }

@@ -126,7 +126,6 @@ class ScanState {
     uint8_t best = kNoPoint;  // bucket of the highest raw value
     uint8_t points[4] = {};   // points of any value, of 30 and more, of 180 and more, spare
     uint8_t rawSlot = 0, rawSide = 0;  // the best raw point: first slot of the best bucket
-    uint8_t directions = 0;            // one bit per direction of the points of 30 and more
     bool bonusesDone = false;          // the best point with crossing bonuses is known:
     uint8_t slot = 0, bucket = 0, side = 0, bonusKind = 0;
     int16_t score = 0;
@@ -178,10 +177,10 @@ class ScanState {
   std::array<uint8_t, kCells> touched_{};
   std::array<int16_t, kCells> touchedCells_{};
   int touchedCount_ = 0;
-  std::array<int16_t, kCells> listedAt_{};          // place in listed_, or -1
-  std::vector<int16_t> listed_;                     // cells with at least one point
-  std::array<int32_t, kMaxBuckets> cellsByBest_{};  // listed cells per bucket of their best
-  int weakBucket_ = -1;  // the bucket of value 20: no bonus lifts its points
+  // The cells with at least one point, by the bucket of their best, and each cell's
+  // place in its list (or -1).
+  std::array<std::vector<int16_t>, kMaxBuckets> listed_;
+  std::array<int16_t, kCells> listedAt_{};
   std::array<BonusOutcome, 1 << kOutcomeBits> outcomes_{};
 };
 
