@@ -507,8 +507,12 @@ ScanState::ScanState(const Scanner& scanner) : scanner_(scanner) {
   slotOf_ = order.slotOf;
   for (int code = 0; code < kLookupSize; ++code)
     lookup_[code] = uint8_t(scanner.patterns_.PatternLookup[code]);
-  for (size_t bucket = 0; bucket < scanner.bucketValue_.size(); ++bucket)
+  for (size_t bucket = 0; bucket < scanner.bucketValue_.size(); ++bucket) {
     bucketValue_[bucket] = int16_t(scanner.bucketValue_[bucket]);
+    const uint64_t bytes = uint64_t(0xFF) << (8 * bucket);
+    if (bucketValue_[bucket] >= 30) from30_ |= bytes;
+    if (bucketValue_[bucket] >= 180) from180_ |= bytes;
+  }
   for (int t = 1; t <= kTemplates; ++t) {
     const Template& tpl = scanner.patterns_.Templates[t];
     TemplateInfo& info = info_[t];
@@ -529,7 +533,9 @@ void ScanState::Reset(const Board& board) {
   fives_.fill(0);
   fiveWords_ = 0;
   for (auto& slots : slots_) slots.fill(0);
-  summary_.fill(CellSummary{});
+  counts_.fill(0);
+  best_.fill(kNoPoint);
+  detail_.fill(CellDetail{});
   touched_.fill(0);
   touchedCount_ = 0;
   listedAt_.fill(-1);
@@ -573,9 +579,11 @@ void ScanState::Retemplate(int window, uint8_t from, uint8_t to) {
   // gain it.
   auto name = [this, start, d](uint8_t t, uint8_t slotValue) {
     const TemplateInfo& info = info_[t];
+    const uint64_t one = uint64_t(1) << (8 * info.bucket);
     for (int s = 0; s < info.spotCount; ++s) {
       const int cell = start + info.places[s] * kStep[d];
       slots_[cell][slotOf_[d][info.places[s]]] = slotValue;
+      counts_[cell] = slotValue ? counts_[cell] + one : counts_[cell] - one;
       if (!touched_[cell]) {
         touched_[cell] = 1;
         touchedCells_[touchedCount_++] = int16_t(cell);
@@ -621,47 +629,25 @@ inline void ForEachPoint(const std::array<uint8_t, 24>& slots, F f) {
   for (; mask; mask &= mask - 1) f(std::countr_zero(mask));
 }
 
-// The counts and the best raw point: the first slot of the highest bucket, since slots
-// are in window order.
-void ScanState::Summarise(int cell) {
-  CellSummary sum;
-  const auto& slots = slots_[cell];
-  uint32_t counts = 0;
-  ForEachPoint(slots, [&](int s) {
-    const TemplateInfo& info = info_[slots[s]];
-    counts += info.counts;
-    if (info.bucket < sum.best) {
-      sum.best = info.bucket;
-      sum.rawSlot = uint8_t(s);
-      sum.rawSide = info.side;
-    }
-  });
-  std::memcpy(sum.points, &counts, 4);
-  summary_[cell] = sum;
-}
-
-// The best point once the crossing bonuses are applied to the cell's points in
+// The best raw point, the first slot of the best bucket since slots are in window order,
+// and the best point once the crossing bonuses are applied to the cell's points in
 // working-list order.
-void ScanState::ApplyBonuses(int cell) {
-  CellSummary& sum = summary_[cell];
-  sum.bonusesDone = true;
-  sum.slot = sum.rawSlot;
-  sum.bucket = sum.best;
-  sum.side = sum.rawSide;
-  sum.bonusKind = 0;
-  sum.score = bucketValue_[sum.best];
-  if (sum.points[1] < 2) return;
-  struct Point {
-    int32_t score;
-    uint8_t direction, side, bonusKind;
-  };
+void ScanState::WorkOut(int cell, int best) {
+  CellDetail& detail = detail_[cell];
+  const auto& slots = slots_[cell];
+  detail.done = true;
+  unsigned directions = 0;
+  bool raw = false;
   // Working-list order is bucket, then slot: sorted as one small key each.
   uint16_t keys[kSlots];
   int n = 0;
-  const auto& slots = slots_[cell];
-  unsigned directions = 0;
   ForEachPoint(slots, [&](int s) {
     const TemplateInfo& info = info_[slots[s]];
+    if (!raw && info.bucket == best) {
+      raw = true;
+      detail.rawSlot = uint8_t(s);
+      detail.rawSide = info.side;
+    }
     if (info.value < 30) return;
     directions |= 1u << slotDirection_[s];
     const auto key = uint16_t(info.bucket << 5 | s);
@@ -669,8 +655,17 @@ void ScanState::ApplyBonuses(int cell) {
     for (; k > 0 && keys[k - 1] > key; --k) keys[k] = keys[k - 1];
     keys[k] = key;
   });
+  detail.slot = detail.rawSlot;
+  detail.bucket = uint8_t(best);
+  detail.side = detail.rawSide;
+  detail.bonusKind = 0;
+  detail.score = bucketValue_[best];
   // A bonus takes two points of 30 and more in different directions.
   if ((directions & (directions - 1)) == 0) return;
+  struct Point {
+    int32_t score;
+    uint8_t direction, side, bonusKind;
+  };
   // The same sequence of points always ends the same way: short ones are remembered.
   uint64_t sequence = uint64_t(n);
   for (int k = 0; k < n && n <= 10; ++k) {
@@ -696,21 +691,22 @@ void ScanState::ApplyBonuses(int cell) {
                            points[rep].bonusKind};
   }
   const int s = keys[outcome.rep] & 31;
-  sum.score = outcome.score;
-  sum.side = info_[slots[s]].side;
-  sum.bonusKind = outcome.bonusKind;
-  sum.slot = uint8_t(s);
-  sum.bucket = uint8_t(keys[outcome.rep] >> 5);
+  detail.score = outcome.score;
+  detail.side = info_[slots[s]].side;
+  detail.bonusKind = outcome.bonusKind;
+  detail.slot = uint8_t(s);
+  detail.bucket = uint8_t(keys[outcome.rep] >> 5);
 }
 
 void ScanState::Refresh() {
   for (int k = 0; k < touchedCount_; ++k) {
     const int16_t cell = touchedCells_[k];
     touched_[cell] = 0;
-    const uint8_t before = summary_[cell].best;
-    Summarise(cell);
-    const uint8_t now = summary_[cell].best;
+    detail_[cell].done = false;
+    const uint8_t before = best_[cell];
+    const auto now = uint8_t(BestBucket(counts_[cell]));
     if (now == before) continue;
+    best_[cell] = now;
     if (before != kNoPoint) {
       std::vector<int16_t>& cells = listed_[before];
       listedAt_[cells.back()] = listedAt_[cell];
@@ -741,7 +737,7 @@ int32_t ScanState::FindSPoints(SPointList& spoints, int sideToMove) {
       break;
     }
   const int32_t lowest = LowestCollected(rawTop);
-  const int counted = lowest == 180 ? 2 : lowest == 30 ? 1 : 0;
+  const uint64_t counted = lowest == 180 ? from180_ : lowest == 30 ? from30_ : ~uint64_t(0);
   // Only cells whose best is collected at all take part.
   int32_t cellsByBest[kMaxBuckets];
   int buckets = 0, cells = 0;
@@ -760,24 +756,24 @@ int32_t ScanState::FindSPoints(SPointList& spoints, int sideToMove) {
     // Bonuses lift a cell at most to the bound of its best bucket with every slot filled.
     if (reachable[bucket][kSlots] < floor) continue;
     for (int16_t cell : listed_[bucket]) {
-      CellSummary& sum = summary_[cell];
-      // Nor is a cell that cannot pass the eleventh best so far, or the cut the best so
-      // far sets: the best only rises.
-      const int32_t bound = reachable[bucket][sum.points[counted]];
+      // A cell that cannot reach the floor is never listed, nor one that cannot pass the
+      // eleventh best so far or the cut the best so far sets: the best only rises.
+      const int32_t bound = reachable[bucket][PointsIn(counts_[cell], counted)];
       if (bound < floor || (n == kMaxSPoints && bound < best[n - 1].score) ||
           (n > 0 && bound < CutThreshold(best[0].score)))
         continue;
+      CellDetail& detail = detail_[cell];
+      if (!detail.done) WorkOut(cell, bucket);
       if (!withBonuses) {
-        const int32_t score = bucketValue_[sum.best];
+        const int32_t score = bucketValue_[bucket];
         Offer(best, n,
-              Rep{int64_t(score) << 20 | (0xFFFFF - Order(cell, sum.rawSlot, sum.best)), cell,
-                  score, sum.rawSide, 0});
-        continue;
+              Rep{int64_t(score) << 20 | (0xFFFFF - Order(cell, detail.rawSlot, bucket)), cell,
+                  score, detail.rawSide, 0});
+      } else {
+        Offer(best, n,
+              Rep{int64_t(detail.score) << 20 | (0xFFFFF - Order(cell, detail.slot, detail.bucket)),
+                  cell, detail.score, detail.side, detail.bonusKind});
       }
-      if (!sum.bonusesDone) ApplyBonuses(cell);
-      Offer(best, n,
-            Rep{int64_t(sum.score) << 20 | (0xFFFFF - Order(cell, sum.slot, sum.bucket)), cell,
-                sum.score, sum.side, sum.bonusKind});
     }
   }
   return ListAndValue(best, n, spoints, sideToMove);

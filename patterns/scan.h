@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <memory>
 #include <vector>
@@ -118,15 +119,15 @@ class ScanState {
   // (i * kGrid + j) * 4 + direction - 1, with starts i, j in 0..21.
   static constexpr int kWindowIds = ((BoardSize + 1) * kGrid + BoardSize + 1) * 4 + 4;
   static constexpr int kWords = (kWindowIds + 63) / 64;
-  static constexpr int kSlots = 24;  // the windows that can name a cell, in window order
-  static constexpr int kMaxBuckets = 15;
+  static constexpr int kSlots = 24;      // the windows that can name a cell, in window order
+  static constexpr int kMaxBuckets = 8;  // one byte each in a cell's counts
   static constexpr uint8_t kNoPoint = 0xFF;
 
-  struct CellSummary {
-    uint8_t best = kNoPoint;  // bucket of the highest raw value
-    uint8_t points[4] = {};   // points of any value, of 30 and more, of 180 and more, spare
-    uint8_t rawSlot = 0, rawSide = 0;  // the best raw point: first slot of the best bucket
-    bool bonusesDone = false;          // the best point with crossing bonuses is known:
+  // A cell's best point without and with crossing bonuses, worked out when the cell is
+  // first needed after a change.
+  struct CellDetail {
+    bool done = false;
+    uint8_t rawSlot = 0, rawSide = 0;  // the first slot of the best bucket
     uint8_t slot = 0, bucket = 0, side = 0, bonusKind = 0;
     int16_t score = 0;
   };
@@ -146,15 +147,21 @@ class ScanState {
   static constexpr int kOutcomeBits = 10;
 
   void Retemplate(int window, uint8_t from, uint8_t to);
-  void Summarise(int cell);
-  void ApplyBonuses(int cell);
+  void WorkOut(int cell, int best);
   // A point's place in the working list: by bucket, then by window, then by its place
   // in the window.
   uint32_t Order(int cell, int slot, int bucket) const {
     return uint32_t(bucket) << 15 | uint32_t(cell * 4 + slotWindow_[slot]) << 3 | slotPlace_[slot];
   }
-  // Works out again the cells whose points changed since the last call.
+  // Files the cells whose points changed since the last call under their new best.
   void Refresh();
+  static int BestBucket(uint64_t counts) {
+    return counts ? std::countr_zero(counts) / 8 : kNoPoint;
+  }
+  // The sum of the bytes of counts that mask keeps.
+  static int PointsIn(uint64_t counts, uint64_t mask) {
+    return int(((counts & mask) * 0x0101010101010101ULL) >> 56);
+  }
   int32_t FindSPoints(SPointList& spoints, int sideToMove);
 
   const Scanner& scanner_;
@@ -173,7 +180,12 @@ class ScanState {
   // Per cell: the template of each window naming it there (0 for none), and the summary
   // of those points, valid unless the cell is touched.
   std::array<std::array<uint8_t, kSlots>, kCells> slots_{};
-  std::array<CellSummary, kCells> summary_{};
+  // Per cell, one byte per bucket: how many of its points have that bucket's value.
+  std::array<uint64_t, kCells> counts_{};
+  std::array<uint8_t, kCells> best_{};  // the bucket its cell is listed under
+  std::array<CellDetail, kCells> detail_{};
+  // The bytes of counts_ for the buckets of 30 and more, and of 180 and more.
+  uint64_t from30_ = 0, from180_ = 0;
   std::array<uint8_t, kCells> touched_{};
   std::array<int16_t, kCells> touchedCells_{};
   int touchedCount_ = 0;
