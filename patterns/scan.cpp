@@ -443,6 +443,10 @@ int32_t Scanner::CutAndSort(SPointList& spoints, int32_t minThreshold, int sideT
 
 int32_t Scanner::FindSPoints(const Board& board, SPointList& spoints, int sideToMove) {
   ++scans;
+  return Scan(board, spoints, sideToMove);
+}
+
+int32_t Scanner::Scan(const Board& board, SPointList& spoints, int sideToMove) {
   spoints.items[0] = SPoint{};
   const int32_t five = ScanWindows(board.cells.data());
   if (five) return five;
@@ -465,7 +469,8 @@ int32_t Scanner::FindSPoints(const Board& board, SPointList& spoints, int sideTo
 int32_t Scanner::FindSPoints(ScanState& state, SPointList& spoints, int sideToMove) {
   ++scans;
   spoints.items[0] = SPoint{};
-  const int32_t value = state.FindSPoints(spoints, sideToMove);
+  int32_t value = state.FindSPoints(spoints, sideToMove);
+  if (value == ScanState::kFullScan) value = Scan(state.board(), spoints, sideToMove);
 #ifdef KESTROVA_CHECK_INCREMENTAL
   CheckAgainstFullScan(*this, state, spoints, sideToMove, value);
 #endif
@@ -510,16 +515,19 @@ ScanState::ScanState(const Scanner& scanner) : scanner_(scanner) {
   for (size_t bucket = 0; bucket < scanner.bucketValue_.size(); ++bucket) {
     bucketValue_[bucket] = int16_t(scanner.bucketValue_[bucket]);
     const uint64_t bytes = uint64_t(0xFF) << (8 * bucket);
-    if (bucketValue_[bucket] >= 30) from30_ |= bytes;
     if (bucketValue_[bucket] >= 180) from180_ |= bytes;
   }
   for (int t = 1; t <= kTemplates; ++t) {
     const Template& tpl = scanner.patterns_.Templates[t];
-    TemplateInfo& info = info_[t];
-    info = TemplateInfo{
-        int16_t(tpl.value), scanner.bucketOf_[t], uint8_t(tpl.side), uint8_t(tpl.spotCount), {}, 0};
-    for (int s = 0; s < tpl.spotCount; ++s) info.places[s] = uint8_t(tpl.spots[s + 1]);
-    info.counts = 1u | uint32_t(tpl.value >= 30) << 8 | uint32_t(tpl.value >= 180) << 16;
+    // A five ends the scan before any point counts, and points below 30 count only when
+    // the full scan does the work: their spots are never named.
+    const bool named = scanner.bucketOf_[t] != Scanner::kFive && tpl.value >= 30;
+    info_[t] = TemplateInfo{int16_t(tpl.value), scanner.bucketOf_[t], uint8_t(tpl.side),
+                            uint8_t(named ? tpl.spotCount : 0)};
+    for (int d = 1; d <= 4; ++d)
+      for (int s = 0; s < tpl.spotCount; ++s)
+        spots_[t][d - 1][s] =
+            Spot{int16_t(tpl.spots[s + 1] * kStep[d]), order.slotOf[d][tpl.spots[s + 1]]};
   }
   for (auto& cells : listed_) cells.reserve(kCells);
   Reset(Board{});
@@ -546,7 +554,7 @@ void ScanState::Reset(const Board& board) {
         if (d == 4 && (i < 5 || j > kLastAntiDiagonalColumn)) continue;
         const int window = (i * kGrid + j) * 4 + d - 1;
         code_[window] = uint16_t(WindowCode(board_.cells.data(), i * kGrid + j, kStep[d]));
-        Retemplate(window, 0, lookup_[code_[window]]);
+        Retemplate(window, i * kGrid + j, d, 0, lookup_[code_[window]]);
       }
 }
 
@@ -564,25 +572,26 @@ void ScanState::Set(int cell, uint8_t code) {
   const int kLast[5] = {0, inColumn ? std::min(5, ci) : -1, inRow ? std::min(5, cj) : -1,
                         std::min({5, ci, cj}), std::min({5, kLastStart - ci, cj})};
   for (int d = 1; d <= 4; ++d) {
-    int window = cell * 4 + d - 1 - kFirst[d] * kStep[d] * 4;
-    for (int k = kFirst[d]; k <= kLast[d]; ++k, window -= kStep[d] * 4) {
+    int start = cell - kFirst[d] * kStep[d];
+    for (int k = kFirst[d]; k <= kLast[d]; ++k, start -= kStep[d]) {
+      const int window = start * 4 + d - 1;
       code_[window] = uint16_t(code_[window] + delta * (1 << (2 * (5 - k))));
       const uint8_t t = lookup_[code_[window]];
-      if (t != template_[window]) Retemplate(window, template_[window], t);
+      if (t != template_[window]) Retemplate(window, start, d, template_[window], t);
     }
   }
 }
 
-void ScanState::Retemplate(int window, uint8_t from, uint8_t to) {
-  const int start = window / 4, d = window % 4 + 1;
+void ScanState::Retemplate(int window, int start, int direction, uint8_t from, uint8_t to) {
   // The cells the old template named lose the window's point, those of the new one
   // gain it.
-  auto name = [this, start, d](uint8_t t, uint8_t slotValue) {
+  auto name = [this, start, direction](uint8_t t, uint8_t slotValue) {
     const TemplateInfo& info = info_[t];
     const uint64_t one = uint64_t(1) << (8 * info.bucket);
+    const Spot* spots = spots_[t][direction - 1].data();
     for (int s = 0; s < info.spotCount; ++s) {
-      const int cell = start + info.places[s] * kStep[d];
-      slots_[cell][slotOf_[d][info.places[s]]] = slotValue;
+      const int cell = start + spots[s].offset;
+      slots_[cell][spots[s].slot] = slotValue;
       counts_[cell] = slotValue ? counts_[cell] + one : counts_[cell] - one;
       if (!touched_[cell]) {
         touched_[cell] = 1;
@@ -648,7 +657,6 @@ void ScanState::WorkOut(int cell, int best) {
       detail.rawSlot = uint8_t(s);
       detail.rawSide = info.side;
     }
-    if (info.value < 30) return;
     directions |= 1u << slotDirection_[s];
     const auto key = uint16_t(info.bucket << 5 | s);
     int k = n++;
@@ -737,7 +745,9 @@ int32_t ScanState::FindSPoints(SPointList& spoints, int sideToMove) {
       break;
     }
   const int32_t lowest = LowestCollected(rawTop);
-  const uint64_t counted = lowest == 180 ? from180_ : lowest == 30 ? from30_ : ~uint64_t(0);
+  // Points below 30 would count: rare once the board holds a two, and left to the full scan.
+  if (lowest < 30) return kFullScan;
+  const uint64_t counted = lowest == 180 ? from180_ : ~uint64_t(0);  // all kept are 30 or more
   // Only cells whose best is collected at all take part.
   int32_t cellsByBest[kMaxBuckets];
   int buckets = 0, cells = 0;

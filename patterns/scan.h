@@ -64,6 +64,7 @@ class Scanner {
   static constexpr uint8_t kFive = 0xFE;
   static constexpr uint8_t kNoBucket = 0xFF;
 
+  int32_t Scan(const Board& board, SPointList& spoints, int sideToMove);
   int32_t ScanWindows(const uint8_t* b);
   void CollectPoints(int32_t lowestValue);
   void ApplyCrossingBonuses(int cell);
@@ -122,6 +123,7 @@ class ScanState {
   static constexpr int kSlots = 24;      // the windows that can name a cell, in window order
   static constexpr int kMaxBuckets = 8;  // one byte each in a cell's counts
   static constexpr uint8_t kNoPoint = 0xFF;
+  static constexpr int32_t kFullScan = INT32_MIN;  // what FindSPoints leaves to the full scan
 
   // A cell's best point without and with crossing bonuses, worked out when the cell is
   // first needed after a change.
@@ -134,8 +136,12 @@ class ScanState {
   struct TemplateInfo {
     int16_t value;
     uint8_t bucket, side, spotCount;
-    uint8_t places[4];  // of its spots in the window
-    uint32_t counts;    // what one of its points adds to a cell's points, one per byte
+  };
+  // Where a template's spot lies from the window's start cell, and which slot of that
+  // cell the window fills.
+  struct Spot {
+    int16_t offset;
+    uint8_t slot;
   };
   // The outcome of the crossing bonuses for one sequence of points (bucket, direction
   // and side of each, in working-list order): which point is best and how it ends.
@@ -146,7 +152,7 @@ class ScanState {
   };
   static constexpr int kOutcomeBits = 10;
 
-  void Retemplate(int window, uint8_t from, uint8_t to);
+  void Retemplate(int window, int start, int direction, uint8_t from, uint8_t to);
   void WorkOut(int cell, int best);
   // A point's place in the working list: by bucket, then by window, then by its place
   // in the window.
@@ -167,6 +173,7 @@ class ScanState {
   const Scanner& scanner_;
   std::array<uint8_t, kLookupSize> lookup_{};
   std::array<TemplateInfo, kTemplates + 1> info_{};
+  std::array<std::array<std::array<Spot, 4>, 4>, kTemplates + 1> spots_{};  // by direction
   std::array<int16_t, kMaxBuckets> bucketValue_{};
   std::array<uint8_t, kSlots> slotDirection_{}, slotPlace_{};
   std::array<int16_t, kSlots> slotWindow_{};        // window id minus four times the cell
@@ -184,8 +191,7 @@ class ScanState {
   std::array<uint64_t, kCells> counts_{};
   std::array<uint8_t, kCells> best_{};  // the bucket its cell is listed under
   std::array<CellDetail, kCells> detail_{};
-  // The bytes of counts_ for the buckets of 30 and more, and of 180 and more.
-  uint64_t from30_ = 0, from180_ = 0;
+  uint64_t from180_ = 0;  // the bytes of counts_ for the buckets of 180 and more
   std::array<uint8_t, kCells> touched_{};
   std::array<int16_t, kCells> touchedCells_{};
   int touchedCount_ = 0;
