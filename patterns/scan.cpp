@@ -644,6 +644,22 @@ inline void ForEachPoint(const std::array<uint8_t, 24>& slots, F f) {
 void ScanState::WorkOut(int cell, int best) {
   CellDetail& detail = detail_[cell];
   const auto& slots = slots_[cell];
+  uint64_t words[3];
+  std::memcpy(words, slots.data(), sizeof words);
+  const uint64_t hash = (words[0] * 0x9E3779B97F4A7C15ULL) ^ (words[1] * 0xC2B2AE3D27D4EB4FULL) ^
+                        (words[2] * 0x165667B19E3779F9ULL);
+  KnownDetail& known = known_[hash >> (64 - kKnownBits)];
+  if (known.slots == slots) {
+    detail = known.detail;
+    return;
+  }
+  WorkOutAfresh(detail, slots, best);
+  known.slots = slots;
+  known.detail = detail;
+}
+
+void ScanState::WorkOutAfresh(CellDetail& detail, const std::array<uint8_t, kSlots>& slots,
+                              int best) {
   detail.done = true;
   unsigned directions = 0;
   bool raw = false;

@@ -151,9 +151,16 @@ class ScanState {
     uint8_t rep = 0, bonusKind = 0;
   };
   static constexpr int kOutcomeBits = 10;
+  // A cell's detail follows from its slots alone: recently worked out ones, by content.
+  struct KnownDetail {
+    std::array<uint8_t, kSlots> slots{};
+    CellDetail detail;
+  };
+  static constexpr int kKnownBits = 9;
 
   void Retemplate(int window, int start, int direction, uint8_t from, uint8_t to);
   void WorkOut(int cell, int best);
+  void WorkOutAfresh(CellDetail& detail, const std::array<uint8_t, kSlots>& slots, int best);
   // A point's place in the working list: by bucket, then by window, then by its place
   // in the window.
   uint32_t Order(int cell, int slot, int bucket) const {
@@ -200,6 +207,7 @@ class ScanState {
   std::array<std::vector<int16_t>, kMaxBuckets> listed_;
   std::array<int16_t, kCells> listedAt_{};
   std::array<BonusOutcome, 1 << kOutcomeBits> outcomes_{};
+  std::array<KnownDetail, 1 << kKnownBits> known_{};
 };
 
 }  // namespace kestrova
