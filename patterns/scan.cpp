@@ -509,7 +509,6 @@ ScanState::ScanState(const Scanner& scanner) : scanner_(scanner) {
     slotPlace_[s] = uint8_t(k);
     slotWindow_[s] = int16_t(-k * kStep[d] * 4 + d - 1);
   }
-  slotOf_ = order.slotOf;
   for (int code = 0; code < kLookupSize; ++code)
     lookup_[code] = uint8_t(scanner.patterns_.PatternLookup[code]);
   for (size_t bucket = 0; bucket < scanner.bucketValue_.size(); ++bucket) {

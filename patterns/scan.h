@@ -102,8 +102,8 @@ class Scanner {
 // and template, and for every cell the points that matching windows name on it. Changing
 // a cell touches only the at most 24 windows through it and the cells they name; changing
 // it back restores everything exactly, since all of it follows from the board alone.
-// Each cell's best point, with and without crossing bonuses, is worked out again only
-// when its points differ from those it was last worked out for.
+// A cell's best point, with and without crossing bonuses, is worked out only when the
+// cell has changed and could make the list, and slot contents seen before are looked up.
 class ScanState {
  public:
   explicit ScanState(const Scanner& scanner);
@@ -120,8 +120,9 @@ class ScanState {
   // (i * kGrid + j) * 4 + direction - 1, with starts i, j in 0..21.
   static constexpr int kWindowIds = ((BoardSize + 1) * kGrid + BoardSize + 1) * 4 + 4;
   static constexpr int kWords = (kWindowIds + 63) / 64;
-  static constexpr int kSlots = 24;      // the windows that can name a cell, in window order
-  static constexpr int kMaxBuckets = 8;  // one byte each in a cell's counts
+  static constexpr int kSlots = 24;  // the windows that can name a cell, in window order
+  // One byte each in a cell's counts: the templates have eight values below 220.
+  static constexpr int kMaxBuckets = 8;
   static constexpr uint8_t kNoPoint = 0xFF;
   static constexpr int32_t kFullScan = INT32_MIN;  // what FindSPoints leaves to the full scan
 
@@ -183,16 +184,14 @@ class ScanState {
   std::array<std::array<std::array<Spot, 4>, 4>, kTemplates + 1> spots_{};  // by direction
   std::array<int16_t, kMaxBuckets> bucketValue_{};
   std::array<uint8_t, kSlots> slotDirection_{}, slotPlace_{};
-  std::array<int16_t, kSlots> slotWindow_{};        // window id minus four times the cell
-  std::array<std::array<uint8_t, 6>, 5> slotOf_{};  // by direction and place in the window
+  std::array<int16_t, kSlots> slotWindow_{};  // window id minus four times the cell
   Board board_{};
   std::array<uint16_t, kWindowIds> code_{};
   std::array<uint8_t, kWindowIds> template_{};
   std::array<int32_t, kMaxBuckets> windows_{};  // matching windows per bucket
   uint64_t fiveWords_ = 0;                      // words of fives_ that hold a five
   std::array<uint64_t, kWords> fives_{};        // one bit per window matching a five
-  // Per cell: the template of each window naming it there (0 for none), and the summary
-  // of those points, valid unless the cell is touched.
+  // Per cell: the template of each window naming it there (0 for none).
   std::array<std::array<uint8_t, kSlots>, kCells> slots_{};
   // Per cell, one byte per bucket: how many of its points have that bucket's value.
   std::array<uint64_t, kCells> counts_{};
