@@ -4,18 +4,21 @@ namespace kestrova {
 
 void ClearPlayingArea(Board& board) {
   for (int i = 1; i <= BoardSize; ++i)
-    for (int j = 1; j <= BoardSize; ++j) board.at(i, j) = Empty;
+    for (int j = 1; j <= BoardSize; ++j)
+      if (board.at(i, j) != Wall) board.at(i, j) = Empty;
 }
 
-int ResetBoard(Board& board) {
-  ClearPlayingArea(board);
-  for (int k = 0; k <= BoardSize + 1; ++k) {
-    board.at(k, 0) = Wall;
-    board.at(k, BoardSize + 1) = Wall;
-    board.at(0, k) = Wall;
-    board.at(BoardSize + 1, k) = Wall;
-  }
+int ResetBoard(Board& board, int size) {
+  for (int i = 0; i <= BoardSize + 1; ++i)
+    for (int j = 0; j <= BoardSize + 1; ++j)
+      board.at(i, j) = InPlayingArea(i, j, size) ? Empty : Wall;
   return 0;
+}
+
+int PlayingSize(const Board& board) {
+  int size = 0;
+  while (size < BoardSize && board.at(size + 1, 1) != Wall) ++size;
+  return size;
 }
 
 bool FirstEmptyCell(const Board& board, int& x, int& y, int from) {
@@ -27,6 +30,26 @@ bool FirstEmptyCell(const Board& board, int& x, int& y, int from) {
         return true;
       }
   return false;
+}
+
+int FiveCells(const Board& board, uint8_t side, int& x, int& y) {
+  constexpr int kDirections[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
+  int found = 0;
+  for (int i = 1; i <= BoardSize; ++i)
+    for (int j = 1; j <= BoardSize; ++j) {
+      if (board.at(i, j) != Empty) continue;
+      for (const auto& d : kDirections) {
+        // Walls and the margin stop a run: neither holds a stone.
+        int run = 1;
+        for (int k = 1; board.at(i + k * d[0], j + k * d[1]) == side; ++k) ++run;
+        for (int k = 1; board.at(i - k * d[0], j - k * d[1]) == side; ++k) ++run;
+        if (run >= 5) {
+          if (found++ == 0) x = i, y = j;
+          break;
+        }
+      }
+    }
+  return found;
 }
 
 }  // namespace kestrova

@@ -6,9 +6,10 @@
 
 namespace kestrova {
 
-constexpr int BoardSize = 20;
-// Playing area 1..20, wall ring 0 and 21, margin 22..26 that always reads Empty:
-// six-cell windows that start on the ring run into the margin.
+constexpr int BoardSize = 20;  // the largest board; smaller ones sit in its corner
+constexpr int kMinBoardSize = 5;
+// Playing area 1..n, every other cell of 0..21 a wall (the ring of the 20x20 board), margin
+// 22..26 that always reads Empty: six-cell windows that start on the ring run into the margin.
 constexpr int kGrid = BoardSize + 7;
 constexpr int kCells = kGrid * kGrid;
 
@@ -22,17 +23,26 @@ struct Board {
   bool operator==(const Board&) const = default;
 };
 
-inline bool InPlayingArea(int i, int j) {
-  return i >= 1 && i <= BoardSize && j >= 1 && j <= BoardSize;
+inline bool InPlayingArea(int i, int j, int size = BoardSize) {
+  return i >= 1 && i <= size && j >= 1 && j <= size;
 }
 
-// Clears the playing area and writes the whole wall ring; the margin is never touched.
-int ResetBoard(Board& board);
+// Clears the size x size playing area and walls every other cell of 0..21, so a small board
+// has its edge where the templates expect one; the margin is never touched.
+int ResetBoard(Board& board, int size = BoardSize);
 
-// Clears the playing area only: the ring stays as it is.
+// n of the n x n board whose walls ResetBoard wrote.
+int PlayingSize(const Board& board);
+
+// Takes every stone off: the walls stay as they are.
 void ClearPlayingArea(Board& board);
 
-// First Empty cell with both indices in from..20, x-major; false when there is none.
+// First Empty cell with both indices in from..20, x-major; false when there is none. Walls
+// are not Empty, so on a small board only its playing area is searched.
 bool FirstEmptyCell(const Board& board, int& x, int& y, int from = 1);
+
+// Empty cells where a stone of side would stand in five or more in a row; the first of
+// them, x-major, in x and y.
+int FiveCells(const Board& board, uint8_t side, int& x, int& y);
 
 }  // namespace kestrova

@@ -15,6 +15,7 @@ struct Move {
 
 struct GameState {
   Board GameBoard{};
+  int32_t boardSize = BoardSize;  // n of the n x n game START asked for
   Move LastOpponentMove;
   int64_t TurnStartTime = 0;
   int64_t msTurnTime = 0;

@@ -18,19 +18,22 @@ bool ParsePosition(std::string_view text, Board& board, std::string& error) {
       row.push_back(c);
   }
   endRow();
-  if (rows.size() != size_t(BoardSize)) {
-    error = "expected " + std::to_string(BoardSize) + " rows, got " + std::to_string(rows.size());
+  // The board is square: its size is the number of rows.
+  const int size = int(rows.size());
+  if (size < kMinBoardSize || size > BoardSize) {
+    error = "expected " + std::to_string(kMinBoardSize) + " to " + std::to_string(BoardSize) +
+            " rows, got " + std::to_string(rows.size());
     return false;
   }
   board = Board{};
-  ResetBoard(board);
-  for (int y = 0; y < BoardSize; ++y) {
-    if (rows[y].size() != size_t(BoardSize)) {
+  ResetBoard(board, size);
+  for (int y = 0; y < size; ++y) {
+    if (rows[y].size() != size_t(size)) {
       error = "row " + std::to_string(y) + " has " + std::to_string(rows[y].size()) +
-              " cells, expected " + std::to_string(BoardSize);
+              " cells, expected " + std::to_string(size) + " (one per row)";
       return false;
     }
-    for (int x = 0; x < BoardSize; ++x) {
+    for (int x = 0; x < size; ++x) {
       const char c = rows[y][x];
       if (c == 'X')
         board.at(x + 1, y + 1) = Own;
@@ -48,8 +51,9 @@ bool ParsePosition(std::string_view text, Board& board, std::string& error) {
 
 std::string FormatPosition(const Board& board) {
   std::string text;
-  for (int y = 1; y <= BoardSize; ++y) {
-    for (int x = 1; x <= BoardSize; ++x) {
+  const int size = PlayingSize(board);
+  for (int y = 1; y <= size; ++y) {
+    for (int x = 1; x <= size; ++x) {
       const uint8_t c = board.at(x, y);
       text.push_back(c == Own ? 'X' : c == Opponent ? 'O' : '.');
     }

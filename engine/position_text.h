@@ -1,4 +1,5 @@
-// The text form of a position: 20 lines of 20 cells, '.' empty, 'X' side 2, 'O' side 3.
+// The text form of a position: n lines of n cells (n from 5 to 20), '.' empty, 'X' side 2,
+// 'O' side 3.
 #pragma once
 
 #include <string>
@@ -8,7 +9,8 @@
 
 namespace kestrova {
 
-// Fills board (walls written) from text; on failure returns false and says why in error.
+// Fills board (walls written for the n x n board the text shows); on failure returns false
+// and says why in error.
 bool ParsePosition(std::string_view text, Board& board, std::string& error);
 
 std::string FormatPosition(const Board& board);

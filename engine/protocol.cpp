@@ -1,5 +1,7 @@
 #include "engine/protocol.h"
 
+#include <algorithm>
+
 #include "engine/log.h"
 #include "search/turn.h"
 
@@ -10,6 +12,20 @@ namespace {
 constexpr size_t kMaxLine = 4096;
 constexpr int kBeginPauseMs = 100;
 constexpr int64_t kNoMatchLimit = 10000000;
+// Larger INFO values are clamped to this, so clock and memory arithmetic on them cannot
+// overflow: as milliseconds it is 35,000 years, as bytes a petabyte, both "no limit".
+constexpr int64_t kHugeInfoValue = int64_t(1) << 50;
+
+// The value of an INFO line, clamped; false for a negative one, which means nothing.
+bool InfoValue(std::string_view field, int64_t& value) {
+  bool hasDigits = false, fits = false;
+  const int64_t v = ParseNumber(field, &hasDigits, &fits);
+  const size_t sign = field.find_first_not_of(" \t");
+  const bool negative = fits ? v < 0 : sign != std::string_view::npos && field[sign] == '-';
+  if (negative) return false;
+  value = fits ? std::min(v, kHugeInfoValue) : kHugeInfoValue;
+  return true;
+}
 
 }  // namespace
 
@@ -46,10 +62,10 @@ int64_t ParseNumber(std::string_view field, bool* hasDigits, bool* fits) {
   return static_cast<int64_t>(negative ? 0 - value : value);
 }
 
-bool ParseCoordinate(std::string_view field, int32_t& value) {
+bool ParseCoordinate(std::string_view field, int32_t& value, int32_t size) {
   bool hasDigits = false, fits = false;
   const int64_t v = ParseNumber(field, &hasDigits, &fits);
-  if (!hasDigits || !fits || v < 0 || v >= BoardSize) return false;
+  if (!hasDigits || !fits || v < 0 || v >= size) return false;
   value = static_cast<int32_t>(v);
   return true;
 }
@@ -92,10 +108,13 @@ void CommandLoop::HandleLine(std::string_view line) {
   if (word == "STAR") {
     Start(line);
   } else if (word == "BEGI") {
-    if (game.GameBoard.at(11, 11) == Empty) {
-      out_.WriteLine("10,10");
-      game.GameBoard.at(11, 11) = Own;
+    const int centre = game.boardSize / 2;
+    if (game.GameBoard.at(centre + 1, centre + 1) == Empty) {
+      out_.WriteLine(std::to_string(centre) + "," + std::to_string(centre));
+      game.GameBoard.at(centre + 1, centre + 1) = Own;
       engine_.clock.SleepMs(kBeginPauseMs);
+      // The manager's clock for our next move may have started during the pause.
+      pauseMs_ = kBeginPauseMs;
     } else {
       AskForMove();  // the centre is taken: an opening there would be an illegal move
     }
@@ -123,14 +142,21 @@ void CommandLoop::HandleLine(std::string_view line) {
 
 void CommandLoop::Start(std::string_view line) {
   bool hasDigits = false;
-  const int64_t size = ParseNumber(Field(line, ' ', 2), &hasDigits);
-  if (hasDigits && size != BoardSize) {
+  bool fits = false;
+  int64_t size = ParseNumber(Field(line, ' ', 2), &hasDigits, &fits);
+  if (!hasDigits) size = BoardSize;
+  if (!fits || size < kMinBoardSize || size > BoardSize) {
     out_.WriteLine("ERROR unsupported board size");
     return;
   }
   out_.WriteLine("OK");
-  ResetBoard(engine_.game.GameBoard);
-  engine_.game.GameRunningTime = 0;  // each game has its own match clock
+  pauseMs_ = 0;
+  GameState& game = engine_.game;
+  game.boardSize = static_cast<int32_t>(size);
+  ResetBoard(game.GameBoard, game.boardSize);
+  game.GameRunningTime = 0;  // each game has its own match clock
+  // A tree of the previous game could never match this one.
+  engine_.search.resetPending = true;
   Log("Total Templates: " + std::to_string(engine_.game.TemplateCount));
 }
 
@@ -145,7 +171,8 @@ void CommandLoop::Turn(std::string_view line) {
     return;
   }
   int32_t x = 0, y = 0;
-  if (!ParseCoordinate(Field(arg, ',', 1), x) || !ParseCoordinate(Field(arg, ',', 2), y)) {
+  const int32_t n = engine_.game.boardSize;
+  if (!ParseCoordinate(Field(arg, ',', 1), x, n) || !ParseCoordinate(Field(arg, ',', 2), y, n)) {
     out_.WriteLine("ERROR coordinates outside the board");
     return;
   }
@@ -161,7 +188,8 @@ void CommandLoop::Turn(std::string_view line) {
 
 void CommandLoop::Info(std::string_view line) {
   const std::string_view key = Field(line, ' ', 2);
-  const int64_t value = ParseNumber(Field(line, ' ', 3));
+  int64_t value = 0;
+  if (!InfoValue(Field(line, ' ', 3), value)) return;  // the previous value stays
   GameState& game = engine_.game;
   if (key == "timeout_turn") {
     game.msTurnTime = value;
@@ -177,9 +205,11 @@ void CommandLoop::Info(std::string_view line) {
 
 void CommandLoop::StoneLine(std::string_view line) {
   int32_t x = 0, y = 0;
-  if (!ParseCoordinate(Field(line, ',', 1), x) || !ParseCoordinate(Field(line, ',', 2), y)) return;
-  const int64_t who = ParseNumber(Field(line, ',', 3));
   GameState& game = engine_.game;
+  const int32_t n = game.boardSize;
+  if (!ParseCoordinate(Field(line, ',', 1), x, n) || !ParseCoordinate(Field(line, ',', 2), y, n))
+    return;
+  const int64_t who = ParseNumber(Field(line, ',', 3));
   if (who == 1) {
     game.GameBoard.at(x + 1, y + 1) = Own;
   } else if (who == 2) {
@@ -189,7 +219,8 @@ void CommandLoop::StoneLine(std::string_view line) {
 }
 
 void CommandLoop::AskForMove() {
-  engine_.game.TurnStartTime = engine_.clock.NowMs();
+  engine_.game.TurnStartTime = engine_.clock.NowMs() - pauseMs_;
+  pauseMs_ = 0;
   out_.WriteLine(PlayTurn(engine_.game, engine_.search, engine_.clock));
 }
 

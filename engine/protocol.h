@@ -21,8 +21,8 @@ class ReplySink {
 // for 64 bits wraps, and then *fits is false.
 int64_t ParseNumber(std::string_view field, bool* hasDigits = nullptr, bool* fits = nullptr);
 
-// A board coordinate 0..19 written in field; false for no number or any other value.
-bool ParseCoordinate(std::string_view field, int32_t& value);
+// A board coordinate 0..size-1 written in field; false for no number or any other value.
+bool ParseCoordinate(std::string_view field, int32_t& value, int32_t size);
 
 // Field k (from 1) of text cut at sep; empty past the last separator.
 std::string_view Field(std::string_view text, char sep, int k);
@@ -49,6 +49,7 @@ class CommandLoop {
   ReplySink& out_;
   std::string pending_;
   int32_t BoardMode_ = 0;
+  int64_t pauseMs_ = 0;  // BEGIN's pause, charged to the next move request
   bool ended_ = false;
 };
 

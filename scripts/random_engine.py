@@ -8,13 +8,11 @@ import os
 import random
 import sys
 
-SIZE = 20
-
-
 def main():
     seed = int(sys.argv[1]) if len(sys.argv) > 1 else 0
     rng = random.Random(seed * 1000003 + os.getpid())
     taken = set()
+    size = 20  # START n sets it
     in_board = False
     out = sys.stdout.buffer
 
@@ -23,7 +21,7 @@ def main():
         out.flush()
 
     def move():
-        free = [(x, y) for x in range(SIZE) for y in range(SIZE) if (x, y) not in taken]
+        free = [(x, y) for x in range(size) for y in range(size) if (x, y) not in taken]
         if not free:
             reply("ERROR no empty cell")
             return
@@ -46,6 +44,12 @@ def main():
                     taken.add((int(fields[0]), int(fields[1])))
             continue
         if word == "START":
+            fields = line.split()
+            wanted = int(fields[1]) if len(fields) > 1 and fields[1].isdigit() else 20
+            if not 5 <= wanted <= 20:
+                reply("ERROR unsupported board size")
+                continue
+            size = wanted
             taken.clear()
             reply("OK")
         elif word == "BEGIN":

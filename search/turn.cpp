@@ -1,5 +1,7 @@
 #include "search/turn.h"
 
+#include <algorithm>
+
 #include "engine/log.h"
 
 namespace kestrova {
@@ -20,6 +22,33 @@ std::string Describe(const TreeNode& n) {
          "  (UCB: " + std::to_string(n.UCB1_Score) + ")  (Average: " + std::to_string(average) +
          ")  (Rollout: " + std::to_string(n.RolloutScore) +
          ")  (Visits: " + std::to_string(n.Visits) + ")";
+}
+
+// The root moves down to the child of the move played; with no such child (-1) the next
+// turn starts a fresh tree.
+void FollowChoice(Search& search, int32_t child) {
+  if (child >= 0) {
+    search.rootIndex = child;
+    search.rootBoard.at(search.nodes[child].x, search.nodes[child].y) = Own;
+  } else {
+    search.rootIndex = search.lastNodeIndex;
+    search.resetPending = true;
+  }
+}
+
+// Books the turn's time on the match clock and plays x,y.
+std::string FinishTurn(GameState& game, Search& search, Clock& clock, int x, int y) {
+  const int64_t elapsed = clock.NowMs() - game.TurnStartTime;
+  game.GameRunningTime += elapsed;
+  Log("GameRunningTime " + std::to_string(game.GameRunningTime));
+  Log("msRemainingTurnTime " + std::to_string(game.msTurnTime - elapsed));
+  Log("Tree Size " + std::to_string(search.lastNodeIndex));
+  if (!InPlayingArea(x, y) || game.GameBoard.at(x, y) != Empty) {
+    // Never reached while the tree follows GameBoard; an illegal reply would lose the game.
+    search.resetPending = true;
+    if (!FirstEmptyCell(game.GameBoard, x, y)) return "ERROR no empty cell";
+  }
+  return PlaceOwn(game, x, y);
 }
 
 // Runs iterations on the root until the stop rule of the time band fires.
@@ -65,17 +94,29 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
 
 }  // namespace
 
+int64_t TurnReserve(int64_t msTurnTime) {
+  // Half a second, but no more than a tenth of a short turn, so 0.2-2 s turns are used.
+  // With no per-turn limit (0) the whole half second stays, so the reply comes at once.
+  return msTurnTime > 0 ? std::min<int64_t>(500, msTurnTime / 10) : 500;
+}
+
 StopRule TimeBandRule(int64_t elapsed, int64_t msTurnTime, int64_t msRemainingTurnTime,
                       int64_t msRemainingGameTime) {
-  // The manager's per-turn limit holds in every band, with half a second to spare.
-  if (msTurnTime > 0 && msRemainingTurnTime < 500) return StopRule::Stop;
+  // The manager's per-turn limit holds in every band, with its reserve to spare.
+  const int64_t reserve = TurnReserve(msTurnTime);
+  if (msTurnTime > 0 && msRemainingTurnTime < reserve) return StopRule::Stop;
   if (msRemainingGameTime >= 0 && msRemainingGameTime <= 15000)
     return elapsed > 10 ? StopRule::StopAfterTwoMore : StopRule::Continue;
   if (msRemainingGameTime >= 15001 && msRemainingGameTime <= 30000)
     return elapsed > 50 ? StopRule::StopAfterTwoMore : StopRule::Continue;
   if (msRemainingGameTime >= 30001 && msRemainingGameTime <= 60000)
     return elapsed > 2000 ? StopRule::Stop : StopRule::Continue;
-  return elapsed > 7000 || msRemainingTurnTime < 500 ? StopRule::Stop : StopRule::Continue;
+  return elapsed > 7000 || msRemainingTurnTime < reserve ? StopRule::Stop : StopRule::Continue;
+}
+
+bool GuardCell(const Board& board, int& x, int& y) {
+  if (FiveCells(board, Own, x, y) > 0) return true;
+  return FiveCells(board, Opponent, x, y) == 1;  // two or more cannot all be blocked
 }
 
 // Protocol coordinate 0 is never chosen here, in either position.
@@ -163,10 +204,21 @@ int32_t SearchFixed(GameState& game, Search& search, int64_t iterations) {
 }
 
 std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
+  int x = 0, y = 0;
+  if (GuardCell(game.GameBoard, x, y)) {
+    // The tree must still follow the game: keep the subtree under the move if there is one.
+    PrepareRoot(game, search);
+    const TreeNode& root = search.nodes[search.rootIndex];
+    int32_t match = -1;
+    for (int k = 1; k <= root.ChildCount; ++k)
+      if (search.nodes[root.child(k)].x == x && search.nodes[root.child(k)].y == y)
+        match = root.child(k);
+    FollowChoice(search, match);
+    return FinishTurn(game, search, clock, x, y);
+  }
   SPointList spoints;
   const int32_t RetScore = search.scanner.FindSPoints(game.GameBoard, spoints, Own);
   const int32_t count = spoints.count();
-  int x = 0, y = 0;
   if (count == 0) {
     search.rootIndex = search.lastNodeIndex;
     search.resetPending = true;
@@ -187,26 +239,13 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
   if (chosen >= 0) {
     x = search.nodes[chosen].x;
     y = search.nodes[chosen].y;
-    search.rootIndex = chosen;
-    search.rootBoard.at(x, y) = Own;  // the root's board follows rootIndex
   } else {
-    // Nothing searched: the scan's best point, and a fresh tree next turn.
+    // Nothing searched: the scan's best point.
     x = spoints[1].x;
     y = spoints[1].y;
-    search.rootIndex = search.lastNodeIndex;
-    search.resetPending = true;
   }
-  const int64_t elapsed = clock.NowMs() - game.TurnStartTime;
-  game.GameRunningTime += elapsed;
-  Log("GameRunningTime " + std::to_string(game.GameRunningTime));
-  Log("msRemainingTurnTime " + std::to_string(game.msTurnTime - elapsed));
-  Log("Tree Size " + std::to_string(search.lastNodeIndex));
-  if (!InPlayingArea(x, y) || game.GameBoard.at(x, y) != Empty) {
-    // Never reached while the tree follows GameBoard; an illegal reply would lose the game.
-    search.resetPending = true;
-    if (!FirstEmptyCell(game.GameBoard, x, y)) return "ERROR no empty cell";
-  }
-  return PlaceOwn(game, x, y);
+  FollowChoice(search, chosen);
+  return FinishTurn(game, search, clock, x, y);
 }
 
 }  // namespace kestrova

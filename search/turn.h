@@ -25,6 +25,9 @@ int32_t FinalChoice(Search& search);
 // bench's deterministic search. Returns the chosen root child, or -1.
 int32_t SearchFixed(GameState& game, Search& search, int64_t iterations);
 
+// The part of the manager's per-turn limit kept back for the reply to reach it.
+int64_t TurnReserve(int64_t msTurnTime);
+
 // What a pass of the search loop does, by the time band of the match time left.
 enum class StopRule { Continue, Stop, StopAfterTwoMore };
 StopRule TimeBandRule(int64_t elapsed, int64_t msTurnTime, int64_t msRemainingTurnTime,
@@ -32,5 +35,9 @@ StopRule TimeBandRule(int64_t elapsed, int64_t msTurnTime, int64_t msRemainingTu
 
 // The no-candidate cell: first empty cell with both indices in 2..20.
 bool FallbackCell(const Board& board, int& x, int& y);
+
+// A cell no search can improve on: one that makes five or more for side 2, else the only
+// one that would make five or more for side 3. False when there is none.
+bool GuardCell(const Board& board, int& x, int& y);
 
 }  // namespace kestrova

@@ -19,8 +19,9 @@ namespace {
 using Cells = std::vector<std::pair<int, int>>;
 
 // A position in the tool's text form; stones in protocol coordinates.
-std::string Position(const Cells& x, const Cells& o = {}, const char* lineEnd = "\n") {
-  std::vector<std::string> rows(20, std::string(20, '.'));
+std::string Position(const Cells& x, const Cells& o = {}, const char* lineEnd = "\n",
+                     int size = 20) {
+  std::vector<std::string> rows(size, std::string(size, '.'));
   for (const auto& [px, py] : x) rows[py][px] = 'X';
   for (const auto& [px, py] : o) rows[py][px] = 'O';
   std::string text;
@@ -56,11 +57,14 @@ TEST(EvalTool, OutputAndErrorsToTheCharacter) {
       {"", Position({{4, 4}, {4, 5}, {4, 6}, {4, 7}, {4, 8}}), "value 220\n", 0},
       {"--to-move 3", Position({}, {{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}}), "value -220\n", 0},
       {"", Position({}), "value 0\n", 0},
-      {"", good.substr(0, good.size() - 21), "expected 20 rows, got 19", 2},
-      {"", good + std::string(20, '.') + "\n", "expected 20 rows, got 21", 2},
-      {"", "", "expected 20 rows, got 0", 2},
-      {"", "." + good, "row 0 has 21 cells, expected 20", 2},
-      {"", good.substr(1), "row 0 has 19 cells, expected 20", 2},
+      {"", Position(pair, {}, "\n", 15), PairList(2, 1), 0},  // far enough from the edge
+      {"", Position({{0, 0}, {1, 1}, {2, 2}, {3, 3}, {4, 4}}, {}, "\n", 5), "value 220\n", 0},
+      {"", good.substr(0, good.size() - 21), "row 0 has 20 cells, expected 19 (one per row)", 2},
+      {"", good + std::string(20, '.') + "\n", "expected 5 to 20 rows, got 21", 2},
+      {"", "", "expected 5 to 20 rows, got 0", 2},
+      {"", Position({}, {}, "\n", 4), "expected 5 to 20 rows, got 4", 2},
+      {"", "." + good, "row 0 has 21 cells, expected 20 (one per row)", 2},
+      {"", good.substr(1), "row 0 has 19 cells, expected 20 (one per row)", 2},
       {"", badChar, "row 5 column 7: unexpected character 'Z'", 2},
       {"--to-move 4", good, "bad option '--to-move' (use --to-move 2|3)", 2},
       {"--to-move", good, "bad option '--to-move' (use --to-move 2|3)", 2},

@@ -4,34 +4,43 @@
 //   fault=KIND   at its own move number at=N (default 1):
 //                  late (answers after ms=MS), silent (never answers, ignores END),
 //                  occupied, say (sends text=TEXT instead), flood (MESSAGE lines without
-//                  end), crash (aborts), close (closes its output and lingers);
+//                  end), crash (aborts), close (closes its output and lingers), alloc
+//                  (holds mb=MB more memory from then on, in a child process with child=1);
 //                or all along:
 //                  slow (sleeps ms=MS before every move), chatter (a MESSAGE and a DEBUG
 //                  line before every move), refuse-start, ignore-end (lingers after END),
 //                  fill (only cells of its colour in a pattern without five, so two of
 //                  them fill the board to a draw)
+//   when=X,Y     the fault only in games where cell X,Y is taken when it comes due
 //   log=FILE     appends every line it receives; pid=FILE appends its process id
+// It plays on the board size START gives.
 #include <sys/resource.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <map>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
-constexpr int kSize = 20;
+constexpr int kMaxSize = 20;
 
 struct Engine {
   std::map<std::string, std::string> options;
-  std::array<std::array<int, kSize>, kSize> cells{};  // [x][y]: 0 empty, 1 own, 2 the other's
+  std::array<std::array<int, kMaxSize>, kMaxSize> cells{};  // [x][y]: 0 empty, 1 own, 2 other's
+  int size = kMaxSize;
   int moves = 0;
+  std::vector<char*> held;  // memory asked for by fault=alloc
 
   std::string Get(const std::string& key) const {
     const auto it = options.find(key);
@@ -60,9 +69,42 @@ int PatternClass(int x, int y) {
   return (x + 2 * y) % 4 < 2 ? 0 : 1;
 }
 
+// Touched page by page, so the memory is resident and not just promised.
+char* Hold(int64_t bytes) {
+  char* block = static_cast<char*>(std::malloc(size_t(bytes)));
+  if (block) std::memset(block, 1, size_t(bytes));
+  return block;
+}
+
+void Allocate(Engine& e) {
+  const int64_t bytes = int64_t(e.Number("mb")) << 20;
+  if (e.Get("child").empty()) {
+    e.held.push_back(Hold(bytes));
+    return;
+  }
+  int ready[2];
+  if (pipe(ready) != 0) return;
+  if (fork() == 0) {
+    Hold(bytes);
+    char byte = 1;
+    if (write(ready[1], &byte, 1) != 1) _exit(1);
+    Linger();
+  }
+  char byte = 0;
+  if (read(ready[0], &byte, 1) != 1) std::exit(1);
+}
+
+bool Taken(const Engine& e, const std::string& cell) {
+  int x = -1, y = -1;
+  return std::sscanf(cell.c_str(), "%d,%d", &x, &y) == 2 && x >= 0 && x < e.size && y >= 0 &&
+         y < e.size && e.cells[x][y] != 0;
+}
+
 void Move(Engine& e) {
-  const std::string fault = e.Get("fault");
+  const std::string when = e.Get("when");
+  const std::string fault = when.empty() || Taken(e, when) ? e.Get("fault") : "";
   const bool now = ++e.moves == (e.Get("at").empty() ? 1 : e.Number("at"));
+  if (now && fault == "alloc") Allocate(e);
   if (fault == "chatter") {
     Reply("MESSAGE thinking");
     Reply("DEBUG 42 nodes");
@@ -85,8 +127,8 @@ void Move(Engine& e) {
   int stones = 0;
   for (const auto& column : e.cells)
     for (int cell : column) stones += cell != 0;
-  for (int k = 0; k < kSize * kSize; ++k) {
-    const int x = k % kSize, y = (e.Number("row") + k / kSize) % kSize;
+  for (int k = 0; k < e.size * e.size; ++k) {
+    const int x = k % e.size, y = (e.Number("row") + k / e.size) % e.size;
     // Black moves on an even count of stones and fills class 0.
     const bool fits =
         occupied ? e.cells[x][y] != 0
@@ -98,9 +140,9 @@ void Move(Engine& e) {
   Reply("0,0");
 }
 
-bool ParseStone(const std::string& text, int& x, int& y, int& who) {
-  return std::sscanf(text.c_str(), "%d,%d,%d", &x, &y, &who) >= 2 && x >= 0 && x < kSize &&
-         y >= 0 && y < kSize;
+bool ParseStone(const Engine& e, const std::string& text, int& x, int& y, int& who) {
+  return std::sscanf(text.c_str(), "%d,%d,%d", &x, &y, &who) >= 2 && x >= 0 && x < e.size &&
+         y >= 0 && y < e.size;
 }
 
 }  // namespace
@@ -124,6 +166,7 @@ int main(int argc, char** argv) {
     if (line == "ABOUT") {
       Reply("name=\"fake-engine\", version=\"0.1\"");
     } else if (line.rfind("START", 0) == 0) {
+      e.size = std::max(5, std::min(kMaxSize, std::atoi(line.c_str() + 5)));
       Reply(e.Get("fault") == "refuse-start" ? "ERROR unsupported board size" : "OK");
     } else if (line == "BEGIN" || line == "DONE") {
       inBoard = false;
@@ -131,10 +174,10 @@ int main(int argc, char** argv) {
     } else if (line == "BOARD") {
       inBoard = true;
       e.cells = {};
-    } else if (line.rfind("TURN ", 0) == 0 && ParseStone(line.substr(5), x, y, who)) {
+    } else if (line.rfind("TURN ", 0) == 0 && ParseStone(e, line.substr(5), x, y, who)) {
       e.cells[x][y] = 2;
       Move(e);
-    } else if (inBoard && ParseStone(line, x, y, who)) {
+    } else if (inBoard && ParseStone(e, line, x, y, who)) {
       e.cells[x][y] = who == 1 ? 1 : 2;
     } else if (line == "END") {
       break;

@@ -33,14 +33,18 @@ TEST(ProtocolE2E, RawRepliesToWritesAsAPipeDeliversThem) {
       {"a line split across writes, and CR LF too", {"STA", "RT 20\r", "\nABOUT\r", "\nEND\r\n"},
        false, "OK\r\n" + kAbout},
       {"LF, CR and empty lines",
-       {"START 20\nABOUT\rHELLO\r\n\r\n\n\n\r\rSTART 15\n\rABOUT\n", "\r\n\r\nEND\n"}, false,
+       {"START 20\nABOUT\rHELLO\r\n\r\n\n\n\r\rSTART 21\n\rABOUT\n", "\r\n\r\nEND\n"}, false,
        "OK\r\n" + kAbout + "UNKNOWN\r\nERROR unsupported board size\r\n" + kAbout},
       {"bad input",
-       {"START 20\r\nBEGIN\r\nSTART 15\r\nTURN 20,0\r\nTURN 10,10\r\nTURN\r\nstart 20\r\n",
+       {"START 20\r\nBEGIN\r\nSTART 4\r\nTURN 20,0\r\nTURN 10,10\r\nTURN\r\nstart 20\r\n",
         "ABOUT\r\nTURN 10,10\r\nEND\r\n"}, false,
        "OK\r\n10,10\r\nERROR unsupported board size\r\nERROR coordinates outside the board\r\n"
        "ERROR cell is occupied\r\nERROR malformed coordinates\r\nUNKNOWN\r\n" + kAbout +
        "ERROR cell is occupied\r\n"},
+      {"smaller boards", {"START 15\r\nBEGIN\r\nTURN 15,0\r\nTURN 7,7\r\n",
+                          "START 6\r\nBEGIN\r\nTURN 0,6\r\nEND\r\n"}, false,
+       "OK\r\n7,7\r\nERROR coordinates outside the board\r\nERROR cell is occupied\r\n"
+       "OK\r\n3,3\r\nERROR coordinates outside the board\r\n"},
       {"END in board entry", {"START 20\r\nBOARD\r\n1,1,1\r\nEND\r\nDONE\r\nABOUT\r\n"}, false,
        "OK\r\n"},
       {"end of input", {"START 20\r\n"}, true, "OK\r\n"},

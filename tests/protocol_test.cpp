@@ -15,6 +15,7 @@
 #include "engine/board.h"
 #include "engine/clock.h"
 #include "engine/engine.h"
+#include "tests/fuzz/reply_check.h"
 #include "tests/step_clock.h"
 #include "tools/game_rules.h"
 
@@ -46,9 +47,10 @@ class ProtocolTest : public ::testing::Test {
   void TearDown() override { ExpectRingUntouched(); }
   // No input may write outside the playing area.
   void ExpectRingUntouched() {
-    Board outside = game().GameBoard;
+    Board outside = game().GameBoard, walls{};
     ClearPlayingArea(outside);
-    ASSERT_TRUE(outside == empty_) << "a write outside the playing area";
+    ResetBoard(walls, game().boardSize);
+    ASSERT_TRUE(outside == walls) << "a write outside the playing area";
   }
   std::vector<std::string> Send(std::string_view bytes) { return s_->Send(bytes); }
   std::string One(std::string_view bytes) {
@@ -62,8 +64,9 @@ class ProtocolTest : public ::testing::Test {
     const Board before = game().GameBoard;
     const std::string reply = One(bytes);
     const auto move = referee::ParseEngineMove(reply);
-    EXPECT_TRUE(move && referee::OnBoard(*move)) << reply;
-    if (!move || !referee::OnBoard(*move)) return reply;
+    const int n = game().boardSize;
+    EXPECT_TRUE(move && referee::OnBoard(*move, n)) << reply;
+    if (!move || !referee::OnBoard(*move, n)) return reply;
     EXPECT_EQ(before.at(move->x + 1, move->y + 1), Empty) << reply << " was not empty";
     EXPECT_EQ(game().GameBoard.at(move->x + 1, move->y + 1), Own) << reply;
     int changed = 0;
@@ -136,32 +139,74 @@ TEST_F(ProtocolTest, Replies) {
   }
 }
 
-// START (no number means 20) clears the board and the game clock, and nothing else; any
-// other size is refused and changes nothing; BOARD clears the playing area only.
-TEST_F(ProtocolTest, StartAndBoardResetJustWhatTheyShould) {
-  EXPECT_EQ(One("BEGIN\r\n"), "10,10");
-  EXPECT_EQ(s_->clock.slept(), 100);  // BEGIN pauses before it answers
+// START n (5..20; no number means 20) starts an n x n game: walls round it, an empty board,
+// a fresh game clock and tree, limits kept. Any other size is refused and changes nothing.
+// Coordinates, BEGIN's centre and BOARD's stones follow the size; BOARD clears stones only.
+TEST_F(ProtocolTest, StartSizesAndBoardReset) {
   Send("INFO timeout_turn 1000\r\nINFO timeout_match 180000\r\n");
-  for (const char* start : {"START 20\r\n", "START\r\n"}) {
-    ExpectLegalMove("TURN 19,19\r\n");
+  EXPECT_EQ(One("BEGIN\r\n"), "10,10");
+  EXPECT_EQ(s_->clock.slept(), 100);  // BEGIN pauses after it answers
+  // The manager may have sent the next move during the pause: that turn is 100 ms shorter
+  // (900 ms of search, less the reserve of 100 ms).
+  int64_t start = s_->clock.now();
+  ExpectLegalMove("TURN 9,9\r\n");
+  EXPECT_NEAR(s_->clock.now() - start, 800, 3);
+  start = s_->clock.now();
+  ExpectLegalMove("TURN 8,8\r\n");
+  EXPECT_NEAR(s_->clock.now() - start, 900, 3);
+  // START line, the size it starts (0: refused), BEGIN's reply on it.
+  const std::tuple<const char*, int, const char*> rows[] = {
+      {"START 15", 15, "7,7"},   {"START 4", 0, ""},
+      {"START 6", 6, "3,3"},     {"START 21", 0, ""},
+      {"START 5", 5, "2,2"},     {"START 0", 0, ""},
+      {"START", 20, "10,10"},    {"START -20", 0, ""},
+      {"START 20", 20, "10,10"}, {"START 18446744073709551631", 0, ""}};  // 15 after wrapping
+  for (const auto& [line, size, centre] : rows) {
     ExpectLegalMove("TURN 0,0\r\n");
+    game().GameRunningTime = 77;  // time spent in this game so far
     const GameState before = game();
-    ASSERT_GT(before.GameRunningTime, 0);
-    for (const char* line : {"START 15\r\n", "START 19\r\n", "START 0\r\n", "START -20\r\n"}) {
-      EXPECT_EQ(One(line), "ERROR unsupported board size") << line;
-      EXPECT_TRUE(game().GameBoard == before.GameBoard &&
+    if (size == 0) {
+      EXPECT_EQ(One(std::string(line) + "\r\n"), "ERROR unsupported board size") << line;
+      EXPECT_TRUE(game().GameBoard == before.GameBoard && game().boardSize == before.boardSize &&
                   game().GameRunningTime == before.GameRunningTime)
           << line;
+      Send("START 20\r\n");
+      continue;
     }
-    EXPECT_EQ(One(start), "OK");
-    EXPECT_TRUE(game().GameBoard == empty_ && game().GameRunningTime == 0) << start;
-    EXPECT_TRUE(game().msTurnTime == 1000 && game().msMatchTime == 180000 &&
-                game().LastOpponentMove.x == 1 && game().LastOpponentMove.y == 1)
-        << start;
+    EXPECT_EQ(One(std::string(line) + "\r\n"), "OK");
+    Board fresh{};
+    ResetBoard(fresh, size);
+    EXPECT_TRUE(game().GameBoard == fresh && game().boardSize == size &&
+                game().GameRunningTime == 0 && s_->engine.search.resetPending)
+        << line;
+    EXPECT_TRUE(game().msTurnTime == 1000 && game().msMatchTime == 180000) << line;
+    EXPECT_EQ(One("BEGIN\r\n"), centre) << line;
+    const std::string edge = std::to_string(size);
+    EXPECT_EQ(One("TURN " + edge + ",0\r\n"), "ERROR coordinates outside the board") << line;
+    EXPECT_EQ(One("TURN 0," + edge + "\r\n"), "ERROR coordinates outside the board") << line;
+    Send("BOARD\r\n" + edge + ",1,2\r\n1," + edge + ",1\r\n");
+    EXPECT_EQ(game().GameBoard.at(size, size), Empty) << "BOARD keeps no stones";
+    ClearPlayingArea(fresh);
+    EXPECT_TRUE(game().GameBoard == fresh) << line << ": off-board stone lines are ignored";
+    Send(std::to_string(size - 1) + "," + std::to_string(size - 1) + ",2\r\n");
+    EXPECT_EQ(game().GameBoard.at(size, size), Opponent) << line;
+    ExpectLegalMove("DONE\r\n");
   }
-  ExpectLegalMove("TURN 19,0\r\n");
-  EXPECT_TRUE(Send("BOARD\r\n").empty());
-  EXPECT_TRUE(game().GameBoard == empty_);
+}
+
+// The replies the fuzz target accepts: a move must name an empty cell of the board asked.
+TEST(ReplyCheckTest, AcceptsOnlyProtocolFormsAndEmptyCells) {
+  Board asked{};
+  ResetBoard(asked, 15);
+  asked.at(4, 4) = Own;
+  asked.at(5, 5) = Opponent;
+  const std::pair<const char*, bool> rows[] = {
+      {"5,5", true},   {"4,4", false},    {"4,4\r", false},  {"14,14", true},     {"15,0", false},
+      {"0,15", false}, {"03,1", false},   {"-1,2", false},   {"1,", false},       {"x", false},
+      {"OK", true},    {"UNKNOWN", true}, {"ERROR ", false}, {"ERROR why", true}, {"2,3 ", false}};
+  for (const auto& [reply, ok] : rows)
+    EXPECT_EQ(testing::ReplyProblem(reply, asked, 15).empty(), ok) << reply;
+  EXPECT_FALSE(testing::ReplyProblem("3,3", asked, 15).empty()) << "onto its own stone";
 }
 
 TEST_F(ProtocolTest, InfoSetsTheLimitsSilently) {
@@ -189,6 +234,30 @@ TEST_F(ProtocolTest, InfoSetsTheLimitsSilently) {
   const int64_t unbounded = s_->engine.search.maxNodes;
   Send("INFO max_memory 67108864\r\n");
   EXPECT_TRUE(s_->engine.search.maxNodes > 0 && s_->engine.search.maxNodes < unbounded);
+}
+
+// Negative INFO values mean nothing and are ignored; values past 64 bits or too large for
+// the clock arithmetic are clamped to "no limit". Either way the next move comes in the
+// usual time.
+TEST_F(ProtocolTest, ExtremeInfoValuesChangeNothingUnsafe) {
+  const char* keys[] = {"timeout_turn", "timeout_match", "max_memory"};
+  const char* values[] = {"-9223372036854775808", "9223372036854775807", "-1",
+                          "18446744073709551615", "-99999999999999999999"};
+  for (const char* key : keys)
+    for (const char* value : values) {
+      s_ = std::make_unique<Session>();
+      Send("INFO timeout_turn 1000\r\nINFO timeout_match 180000\r\nINFO max_memory 9999999\r\n");
+      Send(std::string("INFO ") + key + " " + value + "\r\n");
+      const int64_t limits[] = {game().msTurnTime, game().msMatchTime, game().MaxMemory};
+      const int64_t sent[] = {1000, 180000, 9999999};
+      for (int k = 0; k < 3; ++k) {
+        const bool changed = std::string_view(keys[k]) == key && value[0] != '-';
+        EXPECT_EQ(limits[k], changed ? int64_t(1) << 50 : sent[k]) << key << " " << value;
+      }
+      const int64_t start = s_->clock.now();
+      ExpectLegalMove("TURN 9,9\r\n");
+      EXPECT_LE(s_->clock.now() - start, 7010) << key << " " << value;
+    }
 }
 
 // Between BOARD and DONE a line of three numbers places a stone (1 own, 2 the opponent's,

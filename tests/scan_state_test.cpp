@@ -15,15 +15,6 @@ namespace {
 
 constexpr int kDi[4] = {1, 0, 1, -1}, kDj[4] = {0, 1, 1, 1};
 
-// Every cell of 0..21 outside 1..size is a wall; size 0 writes no wall at all.
-Board WalledBoard(int size) {
-  Board board{};
-  for (int i = 0; i <= BoardSize + 1; ++i)
-    for (int j = 0; j <= BoardSize + 1; ++j)
-      if (size && (i < 1 || i > size || j < 1 || j > size)) board.at(i, j) = Wall;
-  return board;
-}
-
 TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
   const Patterns patterns = BuiltPatterns();
   Scanner scanner(patterns), full(patterns);
@@ -32,7 +23,8 @@ TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
   auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution(lo, hi)(rng); };
   std::map<std::string, int> seen;
   for (int size : {20, 15, 7, 0}) {
-    Board board = WalledBoard(size);
+    Board board{};  // size 0: no walls at all, as before the first START
+    if (size) ResetBoard(board, size);
     const int n = size ? size : BoardSize;
     state.Reset(board);
     std::vector<int> stones;  // cells in the order placed

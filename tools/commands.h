@@ -8,5 +8,6 @@ int Bench(int argc, char** argv);
 int Think(int argc, char** argv);
 int Match(int argc, char** argv);
 int Play(int argc, char** argv);
+int Serve(int argc, char** argv);
 
 }  // namespace kestrova::tools

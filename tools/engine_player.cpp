@@ -2,10 +2,14 @@
 
 #include <sys/wait.h>
 
+#include <algorithm>
+
 namespace kestrova::referee {
 namespace {
 
 constexpr const char* kLineEnd = "\r\n";
+// How often a watched engine's memory and the stop flag are looked at while it thinks.
+constexpr int64_t kWatchIntervalMs = 20;
 
 bool StartsWith(const std::string& text, std::string_view prefix) {
   return text.compare(0, prefix.size(), prefix) == 0;
@@ -64,13 +68,13 @@ std::string EnginePlayer::About(int64_t timeoutMs) {
   return NameFromAbout(line);
 }
 
-bool EnginePlayer::Start(int64_t timeoutMs, std::string& failure) {
+bool EnginePlayer::Start(int64_t timeoutMs, std::string& failure, int size) {
   if (!launched_) {
     failure = "could not be started";
     return false;
   }
   const int64_t deadline = MonotonicMs() + timeoutMs;
-  process_.Write(std::string("START ") + std::to_string(BoardSize) + kLineEnd);
+  process_.Write(std::string("START ") + std::to_string(size) + kLineEnd);
   std::string line;
   switch (ReadReply(line, deadline)) {
     case Subprocess::ReadStatus::Line:
@@ -91,20 +95,55 @@ void EnginePlayer::Info(const std::string& key, int64_t value) {
   if (launched_) process_.Write("INFO " + key + " " + std::to_string(value) + kLineEnd);
 }
 
+void EnginePlayer::Watch(int64_t memoryLimitBytes, const std::atomic<bool>* stop) {
+  memoryLimitBytes_ = memoryLimitBytes;
+  stop_ = stop;
+}
+
+MoveReply::Kind EnginePlayer::SampleMemory(int64_t& residentBytes) {
+  residentBytes = process_.ResidentBytesWithChildren();
+  sampledPeakBytes_ = std::max(sampledPeakBytes_, residentBytes);
+  return memoryLimitBytes_ > 0 && residentBytes > memoryLimitBytes_ ? MoveReply::Kind::Memory
+                                                                    : MoveReply::Kind::Move;
+}
+
+int64_t EnginePlayer::PeakResidentBytes() const {
+  return std::max(sampledPeakBytes_, process_.PeakResidentBytes());
+}
+
 MoveReply EnginePlayer::Ask(const std::string& commands, int64_t timeoutMs) {
   MoveReply reply;
   const int64_t sent = MonotonicMs();
   // A game's commands stay far below a pipe's capacity, so this write cannot block even on
   // an engine that stopped reading.
   if (launched_) process_.Write(commands);
+  const bool watched = memoryLimitBytes_ > 0 || stop_ != nullptr;
   std::string line;
-  const Subprocess::ReadStatus status =
-      launched_ ? ReadReply(line, sent + timeoutMs) : Subprocess::ReadStatus::Closed;
+  Subprocess::ReadStatus status = Subprocess::ReadStatus::Closed;
+  while (launched_) {
+    const int64_t deadline = sent + timeoutMs;
+    const int64_t slice = watched ? std::min(deadline, MonotonicMs() + kWatchIntervalMs) : deadline;
+    status = ReadReply(line, slice);
+    if (status != Subprocess::ReadStatus::Timeout || MonotonicMs() >= deadline) break;
+    if (stop_ && stop_->load()) {
+      reply.kind = MoveReply::Kind::Stopped;
+      reply.elapsedMs = MonotonicMs() - sent;
+      return reply;
+    }
+    if (memoryLimitBytes_ > 0 && SampleMemory(reply.residentBytes) == MoveReply::Kind::Memory) {
+      reply.kind = MoveReply::Kind::Memory;
+      reply.elapsedMs = MonotonicMs() - sent;
+      return reply;
+    }
+  }
   reply.elapsedMs = MonotonicMs() - sent;
   if (status == Subprocess::ReadStatus::Timeout) {
     reply.kind = MoveReply::Kind::Timeout;
   } else if (status == Subprocess::ReadStatus::Closed) {
     reply.kind = MoveReply::Kind::Closed;
+  } else if (memoryLimitBytes_ > 0 &&
+             SampleMemory(reply.residentBytes) == MoveReply::Kind::Memory) {
+    reply.kind = MoveReply::Kind::Memory;
   } else if (const auto move = ParseEngineMove(line)) {
     reply.kind = MoveReply::Kind::Move;
     reply.move = *move;
@@ -122,6 +161,7 @@ void EnginePlayer::SendEnd() {
 void EnginePlayer::Finish(int64_t deadlineMs) {
   if (!launched_) return;
   if (!process_.Wait(deadlineMs - MonotonicMs())) process_.Kill();
+  process_.KillGroup();
 }
 
 std::string EnginePlayer::DescribeExit() {

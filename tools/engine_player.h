@@ -1,6 +1,7 @@
 // One protocol engine as a child process, seen from the manager's side: every wait bounded.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -19,11 +20,13 @@ struct PlacedStone {
 std::string BoardCommand(const std::vector<PlacedStone>& stones, Stone own);
 
 struct MoveReply {
-  enum class Kind { Move, Malformed, Timeout, Closed };
+  // Memory and Stopped come only from an engine that is watched (see Watch).
+  enum class Kind { Move, Malformed, Timeout, Closed, Memory, Stopped };
   Kind kind = Kind::Timeout;
   Point move;
   std::string text;  // the line as received, for Malformed
   int64_t elapsedMs = 0;
+  int64_t residentBytes = -1;  // for Memory: what the engine and its children held
 };
 
 class EnginePlayer {
@@ -33,29 +36,42 @@ class EnginePlayer {
 
   // ABOUT; the engine's "name version", or an empty string when it gives none in time.
   std::string About(int64_t timeoutMs);
-  // START 20; true on OK, otherwise false with what went wrong in failure.
-  bool Start(int64_t timeoutMs, std::string& failure);
+  // START size; true on OK, otherwise false with what went wrong in failure.
+  bool Start(int64_t timeoutMs, std::string& failure, int size = BoardSize);
   void Info(const std::string& key, int64_t value);
+
+  // From now on Ask samples the resident memory of the engine with its children while it
+  // thinks and at its reply, and answers Memory once that exceeds memoryLimitBytes (0: no
+  // limit); it answers Stopped soon after *stop becomes true (nullptr: never).
+  void Watch(int64_t memoryLimitBytes, const std::atomic<bool>* stop);
 
   // Sends the commands (which must end in one that asks for a move) and waits at most
   // timeoutMs for the move. The time counts from the moment the commands are written.
   MoveReply Ask(const std::string& commands, int64_t timeoutMs);
 
   // Sends END; Finish then gives the engine until deadlineMs (monotonic) to exit and kills
-  // it after that. Split in two so both engines of a game can be ended at once.
+  // it after that, and whatever it left running in its process group. Split in two so both
+  // engines of a game can be ended at once.
   void SendEnd();
   void Finish(int64_t deadlineMs);
 
   // "exited with status 3", "was killed by signal 11", or "" while it still runs.
   std::string DescribeExit();
-  int64_t PeakResidentBytes() const { return process_.PeakResidentBytes(); }
+  // The larger of the process's own peak and the largest sample of it with its children.
+  int64_t PeakResidentBytes() const;
 
  private:
   // Next line that is not an informational MESSAGE or DEBUG line.
   Subprocess::ReadStatus ReadReply(std::string& line, int64_t deadlineMs);
 
+  // Kind::Memory when the engine is over its limit now, else Kind::Move.
+  MoveReply::Kind SampleMemory(int64_t& residentBytes);
+
   Subprocess process_;
   bool launched_ = false;
+  int64_t memoryLimitBytes_ = 0;
+  const std::atomic<bool>* stop_ = nullptr;
+  int64_t sampledPeakBytes_ = -1;
 };
 
 // The name and version of an ABOUT line (name="X", version="Y", ...): "X Y".

@@ -1,5 +1,6 @@
 #include "tools/game_rules.h"
 
+#include <algorithm>
 #include <cctype>
 
 namespace kestrova::referee {
@@ -27,7 +28,8 @@ std::string_view Trim(std::string_view text) {
 int RunLength(const Grid& grid, Point p, int dx, int dy) {
   const Stone own = grid.at(p);
   int n = 0;
-  for (Point q{p.x + dx, p.y + dy}; OnBoard(q) && grid.at(q) == own; q = {q.x + dx, q.y + dy}) ++n;
+  for (Point q{p.x + dx, p.y + dy}; grid.OnBoard(q) && grid.at(q) == own; q = {q.x + dx, q.y + dy})
+    ++n;
   return n;
 }
 
@@ -40,7 +42,7 @@ void Grid::Put(Point p, Stone s) {
 }
 
 bool MakesFive(const Grid& grid, Point p) {
-  if (!OnBoard(p) || grid.at(p) == Stone::None) return false;
+  if (!grid.OnBoard(p) || grid.at(p) == Stone::None) return false;
   constexpr int kDirections[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
   for (const auto& d : kDirections) {
     if (1 + RunLength(grid, p, d[0], d[1]) + RunLength(grid, p, -d[0], -d[1]) >= 5) return true;
@@ -83,11 +85,11 @@ std::string LetterText(Point p) {
   return text;
 }
 
-bool ParseOpening(std::string_view line, Opening& opening, std::string& error) {
+bool ParseOpening(std::string_view line, Opening& opening, std::string& error, int size) {
   opening.clear();
   line = Trim(line);
   if (line == "-") return true;
-  Grid grid;
+  Grid grid(size);
   Stone colour = Stone::Black;
   while (!line.empty()) {
     const size_t end = line.find_first_of(" \t");
@@ -98,7 +100,7 @@ bool ParseOpening(std::string_view line, Opening& opening, std::string& error) {
       error = "not a move x,y: " + word;
       return false;
     }
-    if (!OnBoard(*move)) {
+    if (!grid.OnBoard(*move)) {
       error = word + " is off the board";
       return false;
     }
@@ -121,11 +123,11 @@ bool ParseOpening(std::string_view line, Opening& opening, std::string& error) {
   return true;
 }
 
-Opening RandomOpening(std::mt19937_64& rng) {
+Opening RandomOpening(std::mt19937_64& rng, int size) {
   // Plain modulo rather than a std distribution: the same seed gives the same openings
   // with every standard library.
-  constexpr int kSide = 7;
-  constexpr int kLow = BoardSize / 2 - kSide / 2;
+  const int kSide = std::min(7, size);
+  const int kLow = std::max(0, size / 2 - kSide / 2);
   Opening opening;
   while (opening.size() < 3) {
     const int cell = int(rng() % (kSide * kSide));

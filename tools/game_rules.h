@@ -1,4 +1,5 @@
-// The referee's own view of a game: stones on a 20x20 grid, moves as text, five in a row.
+// The referee's own view of a game: stones on an n x n grid (5..20), moves as text, five in
+// a row.
 // Deliberately independent of the engine's board, so a bug there cannot hide in the judge.
 #pragma once
 
@@ -27,17 +28,27 @@ struct Point {
   bool operator==(const Point&) const = default;
 };
 
-inline bool OnBoard(Point p) {
-  return p.x >= 0 && p.x < BoardSize && p.y >= 0 && p.y < BoardSize;
+inline bool ValidBoardSize(int size) {
+  return size >= kMinBoardSize && size <= BoardSize;
 }
 
+inline bool OnBoard(Point p, int size = BoardSize) {
+  return p.x >= 0 && p.x < size && p.y >= 0 && p.y < size;
+}
+
+// Cells are laid out in rows of the largest board whatever the size, so a point's cell
+// never depends on it.
 struct Grid {
+  explicit Grid(int boardSize = BoardSize) : size(boardSize) {}
+
   std::array<Stone, BoardSize * BoardSize> cells{};
   int stones = 0;
+  int size;
 
   Stone at(Point p) const { return cells[p.y * BoardSize + p.x]; }
+  bool OnBoard(Point p) const { return referee::OnBoard(p, size); }
   void Put(Point p, Stone s);
-  bool Full() const { return stones == BoardSize * BoardSize; }
+  bool Full() const { return stones == size * size; }
 };
 
 // True when the stone on p belongs to an unbroken line of five or more of its colour.
@@ -56,9 +67,12 @@ std::string LetterText(Point p);    // "h8"
 using Opening = std::vector<Point>;
 
 // One line of an openings file, "x,y x,y ..." ("-" is the empty opening); false with the
-// reason in error when a move is malformed, off the board, repeated or the line has a five.
-bool ParseOpening(std::string_view line, Opening& opening, std::string& error);
-// Three stones on distinct cells of the 7x7 square around the centre.
-Opening RandomOpening(std::mt19937_64& rng);
+// reason in error when a move is malformed, off the size x size board, repeated or the
+// line has a five.
+bool ParseOpening(std::string_view line, Opening& opening, std::string& error,
+                  int size = BoardSize);
+// Three stones on distinct cells of the 7x7 square around the centre (size / 2, size / 2),
+// or of the whole board when it is smaller than that square.
+Opening RandomOpening(std::mt19937_64& rng, int size = BoardSize);
 
 }  // namespace kestrova::referee

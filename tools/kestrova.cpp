@@ -8,11 +8,13 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: kestrova <command> [options]\n"
-    "  eval [--to-move 2|3]   scan a 20x20 position read on stdin\n"
+    "  eval [--to-move 2|3]   scan an n x n position read on stdin\n"
     "  bench                  fixed searches: node counts, signature, speed\n"
     "  think [--ms N]         one timed search on a position read on stdin\n"
     "  match ENGINE_A ENGINE_B  referee games between two protocol engines\n"
-    "  play                   play the engine on a board drawn in the terminal\n";
+    "  match --merge FILE...  the summary of results files of a match's shards\n"
+    "  play                   play the engine on a board drawn in the terminal\n"
+    "  serve [--port P]       play the engine on a board in the browser\n";
 
 }  // namespace
 
@@ -28,6 +30,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "think") == 0) return Think(argc - 2, argv + 2);
   if (std::strcmp(command, "match") == 0) return Match(argc - 2, argv + 2);
   if (std::strcmp(command, "play") == 0) return Play(argc - 2, argv + 2);
+  if (std::strcmp(command, "serve") == 0) return Serve(argc - 2, argv + 2);
   if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "help") == 0) {
     std::fputs(kUsage, stdout);
     return 0;

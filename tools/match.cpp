@@ -1,15 +1,24 @@
-// kestrova match: a referee for two protocol engines on Linux.
+// kestrova match: a referee for two protocol engines on Linux, many games at once, stopped by
+// a sequential test as soon as the answer is known, and split over machines by shards.
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <mutex>
+#include <optional>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tools/commands.h"
+#include "tools/match_results.h"
+#include "tools/openings.h"
 #include "tools/referee.h"
 
 namespace kestrova::tools {
@@ -19,27 +28,47 @@ using namespace kestrova::referee;
 
 constexpr const char* kMatchUsage =
     "usage: kestrova match ENGINE_A ENGINE_B [options]\n"
+    "       kestrova match --merge RESULTS_FILE...\n"
     "  ENGINE_A, ENGINE_B  engine command lines (quote them when they have arguments)\n"
-    "  --games N           games to play, colours alternating (default 2)\n"
+    "  --games N           games to play (default 2)\n"
     "  --seed S            seed of the random 3-stone openings (default 1)\n"
-    "  --openings FILE     openings instead, one a line: x,y x,y ... ('-' for none)\n"
+    "  --openings FILE     openings instead, one a line: offsets from the centre\n"
+    "                      'x,y, x,y, ...' or cells 'x,y x,y ...' ('-' for none)\n"
+    "  --repeat            each opening with both colours (the default)\n"
+    "  --no-repeat         each opening once, colours alternating\n"
+    "  --size N            board size, 5..20 (default 20)\n"
     "  --turn MS           time per move (default 5000)\n"
     "  --match MS          time per engine and game (default 120000)\n"
-    "  --memory BYTES      sent as INFO max_memory (default 367001600)\n"
+    "  --turn-a/--turn-b MS, --match-a/--match-b MS  the same for one engine\n"
+    "  --memory BYTES      of each engine with its children, enforced; 0 for none\n"
+    "                      (default 367001600)\n"
     "  --tolerance MS      lateness forgiven (default 1000)\n"
+    "  --concurrency N     games at once, each with its own engines (default 1; at most\n"
+    "                      the cores unless --force-concurrency)\n"
+    "  --sprt ELO0 ELO1    stop once the pentanomial SPRT (logistic Elo) accepts either\n"
+    "  --alpha A, --beta B its error rates (default 0.05 each)\n"
+    "  --shard I/K         only the games whose number is I modulo K\n"
+    "  --results FILE      append one JSON line per finished game\n"
     "  --sgf FILE          write every game to FILE as SGF\n";
 
 struct MatchOptions {
-  Contestant a{"A", ""};
-  Contestant b{"B", ""};
+  Contestant a{"A", "", {}};
+  Contestant b{"B", "", {}};
   int games = 2;
   uint64_t seed = 1;
   std::string openingsFile;
   std::string sgfFile;
+  std::string resultsFile;
   Limits limits;
+  bool repeat = true;
+  int concurrency = 1;
+  bool forceConcurrency = false;
+  std::optional<Sprt> sprt;
+  int shard = 0, shards = 1;
+  std::vector<std::string> mergeFiles;
 };
 
-bool ParseCount(const char* text, int64_t low, int64_t& value) {
+bool ParseNumber(const char* text, int64_t low, int64_t& value) {
   errno = 0;
   char* end = nullptr;
   const long long parsed = std::strtoll(text, &end, 10);
@@ -48,17 +77,47 @@ bool ParseCount(const char* text, int64_t low, int64_t& value) {
   return true;
 }
 
+bool ParseReal(const char* text, double& value) {
+  char* end = nullptr;
+  value = std::strtod(text, &end);
+  return end != text && *end == '\0' && std::isfinite(value);
+}
+
+bool ParseShard(const std::string& text, int& shard, int& shards) {
+  int64_t i = 0, k = 0;
+  const size_t slash = text.find('/');
+  if (slash == std::string::npos) return false;
+  if (!ParseNumber(text.substr(0, slash).c_str(), 0, i) ||
+      !ParseNumber(text.substr(slash + 1).c_str(), 1, k) || i >= k || k > 1000000)
+    return false;
+  shard = int(i);
+  shards = int(k);
+  return true;
+}
+
 // Fills options from the command line; false (after saying why) on a bad one.
 bool ParseOptions(int argc, char** argv, MatchOptions& options) {
   std::vector<std::string> engines;
+  std::optional<int64_t> turn[2], match[2];
+  int64_t turnAll = 5000, matchAll = 120000;
+  bool merging = false;
   for (int k = 0; k < argc; ++k) {
     const std::string arg = argv[k];
     if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      engines.push_back(arg);
+      (merging ? options.mergeFiles : engines).push_back(arg);
       continue;
     }
-    if (k + 1 >= argc) {
-      std::fprintf(stderr, "kestrova match: %s needs a value\n", arg.c_str());
+    if (arg == "--merge" || arg == "--repeat" || arg == "--no-repeat" ||
+        arg == "--force-concurrency") {
+      merging = merging || arg == "--merge";
+      if (arg == "--repeat" || arg == "--no-repeat") options.repeat = arg == "--repeat";
+      if (arg == "--force-concurrency") options.forceConcurrency = true;
+      continue;
+    }
+    const int values = arg == "--sprt" ? 2 : 1;
+    if (k + values >= argc) {
+      std::fprintf(stderr, "kestrova match: %s needs %s\n", arg.c_str(),
+                   values == 2 ? "two values" : "a value");
       return false;
     }
     const char* value = argv[++k];
@@ -68,20 +127,39 @@ bool ParseOptions(int argc, char** argv, MatchOptions& options) {
       options.openingsFile = value;
     } else if (arg == "--sgf") {
       options.sgfFile = value;
+    } else if (arg == "--results") {
+      options.resultsFile = value;
     } else if (arg == "--games") {
-      ok = ParseCount(value, 1, number) && number <= 1000000;
+      ok = ParseNumber(value, 1, number) && number <= 1000000;
       options.games = int(number);
     } else if (arg == "--seed") {
-      ok = ParseCount(value, 0, number);
+      ok = ParseNumber(value, 0, number);
       options.seed = uint64_t(number);
-    } else if (arg == "--turn") {
-      ok = ParseCount(value, 1, options.limits.turnMs);
-    } else if (arg == "--match") {
-      ok = ParseCount(value, 1, options.limits.matchMs);
+    } else if (arg == "--size") {
+      ok = ParseNumber(value, kMinBoardSize, number) && ValidBoardSize(int(number));
+      options.limits.boardSize = int(number);
+    } else if (arg == "--turn" || arg == "--turn-a" || arg == "--turn-b") {
+      ok = ParseNumber(value, 1, number);
+      (arg == "--turn" ? turnAll : turn[arg == "--turn-b"].emplace()) = number;
+    } else if (arg == "--match" || arg == "--match-a" || arg == "--match-b") {
+      ok = ParseNumber(value, 1, number);
+      (arg == "--match" ? matchAll : match[arg == "--match-b"].emplace()) = number;
     } else if (arg == "--memory") {
-      ok = ParseCount(value, 0, options.limits.memoryBytes);
+      ok = ParseNumber(value, 0, options.limits.memoryBytes);
     } else if (arg == "--tolerance") {
-      ok = ParseCount(value, 0, options.limits.toleranceMs);
+      ok = ParseNumber(value, 0, options.limits.toleranceMs);
+    } else if (arg == "--concurrency") {
+      ok = ParseNumber(value, 1, number) && number <= 1024;
+      options.concurrency = int(number);
+    } else if (arg == "--shard") {
+      ok = ParseShard(value, options.shard, options.shards);
+    } else if (arg == "--sprt") {
+      Sprt& sprt = options.sprt ? *options.sprt : options.sprt.emplace();
+      ok = ParseReal(value, sprt.elo0) && ParseReal(argv[++k], sprt.elo1) && sprt.elo0 < sprt.elo1;
+    } else if (arg == "--alpha" || arg == "--beta") {
+      Sprt& sprt = options.sprt ? *options.sprt : options.sprt.emplace();
+      double& rate = arg == "--alpha" ? sprt.alpha : sprt.beta;
+      ok = ParseReal(value, rate) && rate > 0 && rate < 0.5;
     } else {
       std::fprintf(stderr, "kestrova match: unknown option %s\n%s", arg.c_str(), kMatchUsage);
       return false;
@@ -91,138 +169,286 @@ bool ParseOptions(int argc, char** argv, MatchOptions& options) {
       return false;
     }
   }
+  if (merging) {
+    if (!options.mergeFiles.empty() && engines.empty()) return true;
+    std::fprintf(stderr, "kestrova match: --merge takes results files only\n%s", kMatchUsage);
+    return false;
+  }
   if (engines.size() != 2) {
     std::fprintf(stderr, "kestrova match: two engines are needed\n%s", kMatchUsage);
     return false;
   }
+  if (options.sprt && options.sprt->elo1 <= options.sprt->elo0) {
+    std::fprintf(stderr, "kestrova match: --alpha and --beta need --sprt ELO0 ELO1\n");
+    return false;
+  }
   options.a.commandLine = engines[0];
   options.b.commandLine = engines[1];
+  Contestant* sides[2] = {&options.a, &options.b};
+  for (int k = 0; k < 2; ++k)
+    sides[k]->time = {turn[k].value_or(turnAll), match[k].value_or(matchAll)};
   return true;
 }
 
-bool ReadOpenings(const std::string& path, std::vector<Opening>& openings) {
-  std::ifstream in(path);
-  if (!in) {
-    std::fprintf(stderr, "kestrova match: cannot read %s\n", path.c_str());
-    return false;
+// Everything that decides the games' results, in one line: results files of matches whose
+// settings differ are not merged. The shard is left out on purpose.
+std::string SettingsLine(const MatchOptions& o, const std::vector<Opening>& openings) {
+  std::string text = "A=" + o.a.commandLine + "; B=" + o.b.commandLine +
+                     "; games=" + std::to_string(o.games) +
+                     "; size=" + std::to_string(o.limits.boardSize) +
+                     "; repeat=" + (o.repeat ? "yes" : "no") + "; openings=";
+  if (openings.empty()) text += "random seed " + std::to_string(o.seed);
+  for (const Opening& opening : openings) {
+    for (const Point& p : opening) text += ProtocolText(p) + " ";
+    text += "/";
   }
-  std::string line, error;
-  for (int number = 1; std::getline(in, line); ++number) {
-    const size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos || line[first] == '#') continue;
-    Opening opening;
-    if (!ParseOpening(line, opening, error)) {
-      std::fprintf(stderr, "kestrova match: %s:%d: %s\n", path.c_str(), number, error.c_str());
-      return false;
-    }
-    openings.push_back(opening);
+  for (const Contestant* c : {&o.a, &o.b})
+    text += "; " + c->label + " time=" + std::to_string(c->time.turnMs) + "/" +
+            std::to_string(c->time.matchMs);
+  text += "; memory=" + std::to_string(o.limits.memoryBytes) +
+          "; tolerance=" + std::to_string(o.limits.toleranceMs);
+  if (o.sprt) {
+    char sprt[128];
+    std::snprintf(sprt, sizeof sprt, "; sprt=%.17g %.17g %.17g %.17g", o.sprt->elo0, o.sprt->elo1,
+                  o.sprt->alpha, o.sprt->beta);
+    text += sprt;
   }
-  if (openings.empty()) {
-    std::fprintf(stderr, "kestrova match: %s has no openings\n", path.c_str());
-    return false;
-  }
-  return true;
-}
-
-std::string Megabytes(int64_t bytes) {
-  if (bytes < 0) return "?";
-  char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / (1024.0 * 1024.0));
   return text;
 }
 
-struct Tally {
-  int wins = 0, draws = 0, losses = 0;  // from A's side
-  int faults[2] = {0, 0};               // games A, B lost by time or forfeit
-  int64_t peakBytes[2] = {-1, -1};
-  std::string names[2];
+// The SPRT of a settings line, for merging.
+std::optional<Sprt> SprtOfSettings(const std::string& settings) {
+  const size_t at = settings.find("; sprt=");
+  if (at == std::string::npos) return std::nullopt;
+  Sprt sprt;
+  if (std::sscanf(settings.c_str() + at, "; sprt=%lf %lf %lf %lf", &sprt.elo0, &sprt.elo1,
+                  &sprt.alpha, &sprt.beta) != 4)
+    return std::nullopt;
+  return sprt;
+}
+
+struct ScheduledGame {
+  int number = 0;
+  bool aIsBlack = true;
+  Opening opening;
 };
+
+// Every game of the full match with its opening and colours, so a shard or a concurrent run
+// plays exactly the games a sequential run would.
+std::vector<ScheduledGame> Schedule(const MatchOptions& options,
+                                    const std::vector<Opening>& openings) {
+  std::mt19937_64 rng(options.seed);
+  std::vector<ScheduledGame> games;
+  Opening opening;
+  for (int g = 0; g < options.games; ++g) {
+    // With repeat both games of a pair share the opening, so neither engine gets the better
+    // side of it.
+    const int index = options.repeat ? g / 2 : g;
+    if (!options.repeat || g % 2 == 0)
+      opening = openings.empty() ? RandomOpening(rng, options.limits.boardSize)
+                                 : openings[index % openings.size()];
+    games.push_back({g + 1, g % 2 == 0, opening});
+  }
+  return games;
+}
+
+std::string GameLine(const ScheduledGame& scheduled, const GameRecord& game) {
+  const char* black = scheduled.aIsBlack ? "A" : "B";
+  const char* white = scheduled.aIsBlack ? "B" : "A";
+  const Stone aStone = scheduled.aIsBlack ? Stone::Black : Stone::White;
+  const std::string outcome = game.ending == Ending::Stopped ? "not counted"
+                              : game.winner == Stone::None   ? "draw"
+                              : game.winner == aStone        ? "A wins"
+                                                             : "B wins";
+  return "game " + std::to_string(scheduled.number) + ": " + black + " (black) vs " + white +
+         " (white): " + outcome + ": " + game.reason + "; " + std::to_string(game.moves.size()) +
+         " moves\n";
+}
+
+// The games being played by the workers and the ones they finished, in the order played.
+struct Board {
+  std::mutex mutex;
+  std::condition_variable finished;
+  size_t next = 0;
+  std::vector<std::optional<GameRecord>> records;
+  std::vector<size_t> done;  // indices, as they finished
+  std::atomic<bool> stop{false};
+};
+
+void Worker(const MatchOptions& options, const std::vector<ScheduledGame>& games, Board& board) {
+  for (;;) {
+    size_t index;
+    {
+      std::lock_guard<std::mutex> lock(board.mutex);
+      if (board.stop || board.next >= games.size()) return;
+      index = board.next++;
+    }
+    const ScheduledGame& g = games[index];
+    const Contestant& black = g.aIsBlack ? options.a : options.b;
+    const Contestant& white = g.aIsBlack ? options.b : options.a;
+    GameRecord record = PlayGame(black, white, g.opening, options.limits, &board.stop);
+    {
+      std::lock_guard<std::mutex> lock(board.mutex);
+      board.records[index] = std::move(record);
+      board.done.push_back(index);
+    }
+    board.finished.notify_one();
+  }
+}
+
+int Merge(const MatchOptions& options) {
+  std::map<int, GameOutcome> games;
+  std::string settings;
+  for (const std::string& path : options.mergeFiles) {
+    std::ifstream in(path);
+    if (!in) {
+      std::fprintf(stderr, "kestrova match: cannot read %s\n", path.c_str());
+      return 2;
+    }
+    std::string line, lineSettings, error;
+    for (int number = 1; std::getline(in, line); ++number) {
+      if (line.find_first_not_of(" \t\r") == std::string::npos) continue;
+      GameOutcome game;
+      if (!ParseResultJson(line, lineSettings, game, error)) {
+        std::fprintf(stderr, "kestrova match: %s:%d: %s\n", path.c_str(), number, error.c_str());
+        return 2;
+      }
+      if (settings.empty()) settings = lineSettings;
+      if (lineSettings != settings) {
+        std::fprintf(stderr,
+                     "kestrova match: %s:%d: the match settings differ from the first file's:\n"
+                     "  %s\n  %s\n",
+                     path.c_str(), number, lineSettings.c_str(), settings.c_str());
+        return 2;
+      }
+      if (!games.emplace(game.number, game).second) {
+        std::fprintf(stderr, "kestrova match: %s:%d: game %d is already in\n", path.c_str(), number,
+                     game.number);
+        return 2;
+      }
+    }
+  }
+  if (games.empty()) {
+    std::fprintf(stderr, "kestrova match: no games in the results files\n");
+    return 2;
+  }
+  MatchTally tally;
+  for (const auto& [number, game] : games) tally.Add(game);
+  std::printf("%d games from %zu files; settings: %s\n", tally.games(), options.mergeFiles.size(),
+              settings.c_str());
+  tally.PrintSummary(stdout, SprtOfSettings(settings));
+  return 0;
+}
 
 }  // namespace
 
 int Match(int argc, char** argv) {
   MatchOptions options;
   if (!ParseOptions(argc, argv, options)) return 2;
+  if (!options.mergeFiles.empty()) return Merge(options);
   std::vector<Opening> openings;
-  if (!options.openingsFile.empty() && !ReadOpenings(options.openingsFile, openings)) return 2;
+  std::string error;
+  if (!options.openingsFile.empty() &&
+      !ReadOpeningsFile(options.openingsFile, options.limits.boardSize, openings, error)) {
+    std::fprintf(stderr, "kestrova match: %s\n", error.c_str());
+    return 2;
+  }
   std::FILE* sgf = nullptr;
-  if (!options.sgfFile.empty()) {
-    sgf = std::fopen(options.sgfFile.c_str(), "w");
-    if (!sgf) {
-      std::fprintf(stderr, "kestrova match: cannot write %s: %s\n", options.sgfFile.c_str(),
+  std::FILE* results = nullptr;
+  for (auto [path, file, mode] :
+       {std::tuple{&options.sgfFile, &sgf, "w"}, std::tuple{&options.resultsFile, &results, "a"}}) {
+    if (path->empty()) continue;
+    *file = std::fopen(path->c_str(), mode);
+    if (!*file) {
+      std::fprintf(stderr, "kestrova match: cannot write %s: %s\n", path->c_str(),
                    std::strerror(errno));
       return 2;
     }
   }
 
-  const Limits& limits = options.limits;
+  std::vector<ScheduledGame> games;
+  for (ScheduledGame& g : Schedule(options, openings))
+    if (g.number % options.shards == options.shard) games.push_back(std::move(g));
+  const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
+  int concurrency = std::min<int>(options.concurrency, int(std::max<size_t>(1, games.size())));
+  if (concurrency > cores && !options.forceConcurrency) {
+    std::printf(
+        "concurrency %d capped at the %d cores: each game's engines think on them in turn "
+        "(--force-concurrency to go past)\n",
+        concurrency, cores);
+    concurrency = cores;
+  }
+  // A shard sees too few pairs to stop on; the merged results carry the test.
+  const bool sprtStops = options.sprt && options.shards == 1;
+
   std::printf("A: %s\nB: %s\n", options.a.commandLine.c_str(), options.b.commandLine.c_str());
-  std::printf("%d games; turn %lld ms, game %lld ms, tolerance %lld ms, memory %lld bytes; ",
-              options.games, (long long)limits.turnMs, (long long)limits.matchMs,
-              (long long)limits.toleranceMs, (long long)limits.memoryBytes);
+  std::printf(
+      "%d games on %dx%d, %d at once; A turn %lld ms, game %lld ms; B turn %lld ms, game "
+      "%lld ms; tolerance %lld ms, memory %lld bytes; ",
+      options.games, options.limits.boardSize, options.limits.boardSize, concurrency,
+      (long long)options.a.time.turnMs, (long long)options.a.time.matchMs,
+      (long long)options.b.time.turnMs, (long long)options.b.time.matchMs,
+      (long long)options.limits.toleranceMs, (long long)options.limits.memoryBytes);
   if (openings.empty())
-    std::printf("random openings, seed %llu\n", (unsigned long long)options.seed);
+    std::printf("random openings, seed %llu", (unsigned long long)options.seed);
   else
-    std::printf("%zu openings from %s\n", openings.size(), options.openingsFile.c_str());
+    std::printf("%zu openings from %s", openings.size(), options.openingsFile.c_str());
+  std::printf("%s\n", options.repeat ? ", each with both colours" : "");
+  if (options.shards > 1)
+    std::printf("shard %d/%d: %zu of the games%s\n", options.shard, options.shards, games.size(),
+                options.sprt ? "; the SPRT is for the merged results" : "");
   std::fflush(stdout);
 
-  std::mt19937_64 rng(options.seed);
-  Opening opening;
-  Tally tally;
-  for (int g = 0; g < options.games; ++g) {
-    // Both games of a pair share the opening, so neither engine gets the better side of it.
-    if (g % 2 == 0)
-      opening = openings.empty() ? RandomOpening(rng) : openings[(g / 2) % openings.size()];
-    const bool aIsBlack = g % 2 == 0;
-    const Contestant& black = aIsBlack ? options.a : options.b;
-    const Contestant& white = aIsBlack ? options.b : options.a;
-    const GameRecord game = PlayGame(black, white, opening, limits);
+  const std::string settings = SettingsLine(options, openings);
+  Board board;
+  board.records.resize(games.size());
+  std::vector<std::thread> workers;
+  for (int k = 0; k < concurrency; ++k)
+    workers.emplace_back(Worker, std::cref(options), std::cref(games), std::ref(board));
 
-    const int aSide = aIsBlack ? 0 : 1;  // index of A in the record's black/white pairs
-    const Stone aStone = aIsBlack ? Stone::Black : Stone::White;
-    std::string outcome = "draw";
-    if (game.winner == aStone) {
-      ++tally.wins;
-      outcome = "A wins";
-    } else if (game.winner != Stone::None) {
-      ++tally.losses;
-      outcome = "B wins";
-    } else {
-      ++tally.draws;
+  // Games count in their order, whatever order they finish in, so the tally, the files and
+  // the point where the SPRT stops are those of a sequential run.
+  MatchTally tally;
+  size_t counted = 0, reported = 0;
+  auto reportFinished = [&] {
+    for (; reported < board.done.size(); ++reported) {
+      const size_t index = board.done[reported];
+      std::fputs(GameLine(games[index], *board.records[index]).c_str(), stdout);
     }
-    if (game.ending == Ending::Time || game.ending == Ending::Forfeit) {
-      if (game.winner != aStone) ++tally.faults[0];
-      if (game.winner != Other(aStone)) ++tally.faults[1];
+  };
+  std::unique_lock<std::mutex> lock(board.mutex);
+  while (counted < games.size() && !board.stop) {
+    board.finished.wait(lock, [&] { return board.done.size() > reported; });
+    reportFinished();
+    for (; counted < games.size() && board.records[counted] && !board.stop; ++counted) {
+      const ScheduledGame& g = games[counted];
+      const GameRecord& record = *board.records[counted];
+      const GameOutcome outcome = OutcomeOf(g.number, g.aIsBlack, g.opening, record);
+      tally.Add(outcome);
+      if (sgf) std::fputs(GameSgf(record).c_str(), sgf);
+      if (results) std::fprintf(results, "%s\n", ResultJson(settings, outcome).c_str());
+      if (!sprtStops || tally.PairPoints(g.number) < 0) continue;
+      const double llr = PentanomialLlr(tally.pairs(), options.sprt->elo0, options.sprt->elo1);
+      const SprtVerdict verdict = Judge(*options.sprt, llr);
+      std::printf("after game %d: %s\n", g.number, DescribeLlr(*options.sprt, llr).c_str());
+      if (verdict != SprtVerdict::Continue) {
+        std::printf("SPRT: %s accepted after %d games; the match stops\n",
+                    verdict == SprtVerdict::H1 ? "H1" : "H0", g.number);
+        board.stop = true;
+      }
     }
-    tally.names[0] = aIsBlack ? game.blackName : game.whiteName;
-    tally.names[1] = aIsBlack ? game.whiteName : game.blackName;
-    for (int k = 0; k < 2; ++k) {
-      const int64_t peak = game.peakBytes[k == 0 ? aSide : 1 - aSide];
-      tally.peakBytes[k] = std::max(tally.peakBytes[k], peak);
-    }
-    const double scoreA = tally.wins + 0.5 * tally.draws;
-    std::printf("game %d: %s (black) vs %s (white): %s: %s; %zu moves [A %g - %g B]\n", g + 1,
-                black.label.c_str(), white.label.c_str(), outcome.c_str(), game.reason.c_str(),
-                game.moves.size(), scoreA, (g + 1) - scoreA);
     std::fflush(stdout);
-    if (sgf) {
-      std::fputs(GameSgf(game).c_str(), sgf);
-      std::fflush(sgf);
-    }
+    for (std::FILE* file : {sgf, results})
+      if (file) std::fflush(file);
   }
-  if (sgf) std::fclose(sgf);
-
-  const int games = options.games;
-  const double scoreA = tally.wins + 0.5 * tally.draws;
-  const EloEstimate elo = EstimateElo(tally.wins, tally.draws, tally.losses);
-  std::printf("A = %s, B = %s\n", tally.names[0].c_str(), tally.names[1].c_str());
-  std::printf("A: %d wins, %d draws, %d losses\n", tally.wins, tally.draws, tally.losses);
-  std::printf("score: A %g - %g B (%.1f %%)\n", scoreA, games - scoreA, 100.0 * scoreA / games);
-  std::printf("Elo difference A - B: %s (95 %% interval %s .. %s)\n", FormatElo(elo.elo).c_str(),
-              FormatElo(elo.low).c_str(), FormatElo(elo.high).c_str());
-  std::printf("lost by time or forfeit: A %d, B %d; peak memory: A %s, B %s\n", tally.faults[0],
-              tally.faults[1], Megabytes(tally.peakBytes[0]).c_str(),
-              Megabytes(tally.peakBytes[1]).c_str());
+  lock.unlock();
+  for (std::thread& worker : workers) worker.join();
+  reportFinished();
+  for (std::FILE* file : {sgf, results})
+    if (file) std::fclose(file);
+  if (counted < games.size())
+    std::printf("%zu games counted; the games after them are not\n", counted);
+  tally.PrintSummary(stdout, options.sprt);
   return 0;
 }
 

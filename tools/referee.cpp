@@ -60,13 +60,16 @@ double EloFromScore(double score) {
 }  // namespace
 
 GameRecord PlayGame(const Contestant& black, const Contestant& white, const Opening& opening,
-                    const Limits& limits) {
+                    const Limits& limits, const std::atomic<bool>* stop) {
   GameRecord game;
+  game.boardSize = limits.boardSize;
   Side sides[2];
   sides[0].contestant = &black;
   sides[1].contestant = &white;
-  const int64_t handshakeMs = limits.turnMs + limits.toleranceMs;
   for (Side& side : sides) {
+    const TimeControl& time = side.contestant->time;
+    const int64_t handshakeMs = time.turnMs + limits.toleranceMs;
+    side.engine.Watch(limits.memoryBytes, stop);
     std::string error;
     if (!side.engine.Launch(side.contestant->commandLine, false, error)) {
       side.failure = "could not be started: " + error;
@@ -75,10 +78,10 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
     const std::string name = side.engine.About(handshakeMs);
     (&side == &sides[0] ? game.blackName : game.whiteName) =
         name.empty() ? side.contestant->label : name;
-    side.ready = side.engine.Start(handshakeMs, side.failure);
+    side.ready = side.engine.Start(handshakeMs, side.failure, limits.boardSize);
     if (!side.ready) continue;
-    side.engine.Info("timeout_turn", limits.turnMs);
-    side.engine.Info("timeout_match", limits.matchMs);
+    side.engine.Info("timeout_turn", time.turnMs);
+    side.engine.Info("timeout_match", time.matchMs);
     side.engine.Info("max_memory", limits.memoryBytes);
     side.engine.Info("rule", 0);
   }
@@ -107,7 +110,7 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
     return finish(winner, Ending::Forfeit, reason);
   }
 
-  Grid grid;
+  Grid grid(limits.boardSize);
   std::vector<PlacedStone> stones;
   Stone toMove = Stone::Black;
   for (const Point& p : opening) {
@@ -120,8 +123,9 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
   for (;;) {
     Side& side = sides[toMove == Stone::Black ? 0 : 1];
     const std::string& label = side.contestant->label;
+    const TimeControl& time = side.contestant->time;
     const Stone opponent = Other(toMove);
-    const int64_t leftMs = std::max<int64_t>(0, limits.matchMs - side.usedMs);
+    const int64_t leftMs = std::max<int64_t>(0, time.matchMs - side.usedMs);
     std::string commands = "INFO time_left " + std::to_string(leftMs) + "\r\n";
     if (!side.asked)
       commands += stones.empty() ? "BEGIN\r\n" : BoardCommand(stones, toMove);
@@ -129,28 +133,35 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
       commands += "TURN " + ProtocolText(stones.back().at) + "\r\n";
     side.asked = true;
 
-    const int64_t allowedMs = std::min(limits.turnMs, leftMs) + limits.toleranceMs;
+    const int64_t allowedMs = std::min(time.turnMs, leftMs) + limits.toleranceMs;
     const MoveReply reply = side.engine.Ask(commands, allowedMs);
     side.usedMs += reply.elapsedMs;
     switch (reply.kind) {
       case MoveReply::Kind::Timeout:
         return finish(
             opponent, Ending::Time,
-            LateReason(label, limits.turnMs, leftMs, limits.toleranceMs, reply.elapsedMs, false));
+            LateReason(label, time.turnMs, leftMs, limits.toleranceMs, reply.elapsedMs, false));
       case MoveReply::Kind::Closed:
         return finish(opponent, Ending::Forfeit, ClosedReason(label, side.engine));
       case MoveReply::Kind::Malformed:
         return finish(opponent, Ending::Forfeit,
                       label + " sent a malformed reply '" + reply.text + "'");
+      case MoveReply::Kind::Memory:
+        return finish(opponent, Ending::Memory,
+                      label +
+                          " went over the memory limit: " + FormatMegabytes(reply.residentBytes) +
+                          " with its children (limit " + FormatMegabytes(limits.memoryBytes) + ")");
+      case MoveReply::Kind::Stopped:
+        return finish(Stone::None, Ending::Stopped, "stopped: the match was decided");
       case MoveReply::Kind::Move:
         break;
     }
     if (reply.elapsedMs > allowedMs)  // a reply that came in just as the wait ended
       return finish(
           opponent, Ending::Time,
-          LateReason(label, limits.turnMs, leftMs, limits.toleranceMs, reply.elapsedMs, true));
+          LateReason(label, time.turnMs, leftMs, limits.toleranceMs, reply.elapsedMs, true));
     const Point move = reply.move;
-    if (!OnBoard(move))
+    if (!grid.OnBoard(move))
       return finish(opponent, Ending::Forfeit,
                     label + " played " + ProtocolText(move) + ", off the board");
     if (grid.at(move) != Stone::None)
@@ -186,15 +197,23 @@ std::string FormatElo(double elo) {
   return text;
 }
 
+std::string FormatMegabytes(int64_t bytes) {
+  if (bytes < 0) return "?";
+  char text[32];
+  std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / (1024.0 * 1024.0));
+  return text;
+}
+
 std::string GameSgf(const GameRecord& game) {
   std::string result = "0";
-  if (game.winner == Stone::None && game.ending == Ending::Forfeit) result = "Void";
+  if (game.winner == Stone::None && (IsFault(game.ending) || game.ending == Ending::Stopped))
+    result = "Void";
   if (game.winner != Stone::None) {
     result = game.winner == Stone::Black ? "B+" : "W+";
     if (game.ending == Ending::Time) result += "T";
-    if (game.ending == Ending::Forfeit) result += "F";
+    if (game.ending == Ending::Forfeit || game.ending == Ending::Memory) result += "F";
   }
-  std::string sgf = "(;FF[4]GM[4]SZ[" + std::to_string(BoardSize) + "]AP[kestrova match]PB[" +
+  std::string sgf = "(;FF[4]GM[4]SZ[" + std::to_string(game.boardSize) + "]AP[kestrova match]PB[" +
                     EscapeSgf(game.blackName) + "]PW[" + EscapeSgf(game.whiteName) + "]RE[" +
                     result + "]C[" + EscapeSgf(game.reason) + "]\n";
   for (const RecordedMove& m : game.moves) {

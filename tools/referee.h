@@ -2,6 +2,7 @@
 // what is made of the results (score, Elo, SGF).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -11,16 +12,22 @@
 
 namespace kestrova::referee {
 
-struct Limits {
+// One engine's time: per move, and its clock for one game.
+struct TimeControl {
   int64_t turnMs = 5000;
-  int64_t matchMs = 120000;  // each engine's clock for one game
-  int64_t memoryBytes = 367001600;
+  int64_t matchMs = 120000;
+};
+
+struct Limits {
+  int64_t memoryBytes = 367001600;  // of each engine with its children; 0: no limit
   int64_t toleranceMs = 1000;
+  int boardSize = BoardSize;
 };
 
 struct Contestant {
   std::string label;  // "A" or "B", used in the reasons
   std::string commandLine;
+  TimeControl time;
 };
 
 struct RecordedMove {
@@ -28,11 +35,17 @@ struct RecordedMove {
   int64_t thinkingMs = -1;  // -1 for the opening's stones
 };
 
-// How a game ended: Time and Forfeit (illegal move, bad reply, crash, refused START) are
-// faults of the loser.
-enum class Ending { Five, FullBoard, Time, Forfeit };
+// How a game ended: Time, Memory and Forfeit (illegal move, bad reply, crash, refused START)
+// are faults of the loser. Stopped: cut short because the match was over; it counts for
+// nobody.
+enum class Ending { Five, FullBoard, Time, Memory, Forfeit, Stopped };
+
+inline bool IsFault(Ending ending) {
+  return ending == Ending::Time || ending == Ending::Memory || ending == Ending::Forfeit;
+}
 
 struct GameRecord {
+  int boardSize = BoardSize;
   std::string blackName, whiteName;  // from ABOUT, else the labels
   std::vector<RecordedMove> moves;
   Stone winner = Stone::None;  // None: a draw
@@ -42,9 +55,10 @@ struct GameRecord {
 };
 
 // Plays one game from the opening, black to move first when the opening has an even
-// number of stones. Every engine is ended (END, a kill 1 s later) before this returns.
+// number of stones. Every engine is ended (END, a kill 1 s later) before this returns, also
+// when *stop turns true during the game, which ends it as Stopped.
 GameRecord PlayGame(const Contestant& black, const Contestant& white, const Opening& opening,
-                    const Limits& limits);
+                    const Limits& limits, const std::atomic<bool>* stop = nullptr);
 
 // Elo difference from a score fraction, with its 95 % interval from the normal approximation
 // of the mean game score. Infinite values stand for 0 % and 100 % scores.
@@ -54,9 +68,10 @@ struct EloEstimate {
   double high = 0;
 };
 EloEstimate EstimateElo(int wins, int draws, int losses);
-std::string FormatElo(double elo);  // "+35", "-120", "+inf", "-inf"
+std::string FormatElo(double elo);           // "+35", "-120", "+inf", "-inf"
+std::string FormatMegabytes(int64_t bytes);  // "12.5 MB", "?" for a negative count
 
-// One game as an SGF tree: FF[4] GM[4] SZ[20], players, RE, the reason as the root's
+// One game as an SGF tree: FF[4] GM[4] SZ[size], players, RE, the reason as the root's
 // comment, every move with its thinking time as a comment.
 std::string GameSgf(const GameRecord& game);
 

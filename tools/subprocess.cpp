@@ -1,5 +1,6 @@
 #include "tools/subprocess.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -10,6 +11,8 @@
 #include <chrono>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <thread>
 
 namespace kestrova {
@@ -34,12 +37,14 @@ Subprocess::~Subprocess() {
 
 bool Subprocess::Start(const std::vector<std::string>& argv, std::string* error, bool quietStderr) {
   signal(SIGPIPE, SIG_IGN);  // a child that dies must not take us with it on the next write
+  // Close-on-exec from the start: an engine started by another thread at the same moment
+  // must not inherit these ends, or this engine's exit would never show as a closed pipe.
   int toChild[2], fromChild[2];
-  if (pipe(toChild) != 0) {
+  if (pipe2(toChild, O_CLOEXEC) != 0) {
     if (error) *error = std::strerror(errno);
     return false;
   }
-  if (pipe(fromChild) != 0) {
+  if (pipe2(fromChild, O_CLOEXEC) != 0) {
     if (error) *error = std::strerror(errno);
     close(toChild[0]);
     close(toChild[1]);
@@ -72,8 +77,6 @@ bool Subprocess::Start(const std::vector<std::string>& argv, std::string* error,
   close(fromChild[1]);
   in_ = toChild[1];
   out_ = fromChild[0];
-  fcntl(in_, F_SETFD, FD_CLOEXEC);
-  fcntl(out_, F_SETFD, FD_CLOEXEC);
   pid_ = pid;
   return true;
 }
@@ -177,6 +180,10 @@ void Subprocess::Kill() {
   Wait(5000);
 }
 
+void Subprocess::KillGroup() {
+  if (pid_ > 0) kill(-pid_, SIGKILL);
+}
+
 int64_t Subprocess::PeakResidentBytes() const {
   if (pid_ <= 0) return -1;
   std::ifstream status("/proc/" + std::to_string(pid_) + "/status");
@@ -190,6 +197,52 @@ int64_t Subprocess::PeakResidentBytes() const {
     std::getline(status, key);
   }
   return -1;
+}
+
+int64_t Subprocess::ResidentBytesWithChildren() const {
+  if (pid_ <= 0 || reaped_) return -1;
+  // Parent and process group of every process: the child's descendants are those whose
+  // chain of parents leads to it, and any that left that chain but stayed in its group.
+  std::map<pid_t, std::vector<pid_t>> children;
+  std::vector<pid_t> tree;
+  DIR* proc = opendir("/proc");
+  if (!proc) return -1;
+  while (const dirent* entry = readdir(proc)) {
+    const std::string name = entry->d_name;
+    if (name.empty() || name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::ifstream stat("/proc/" + name + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) continue;
+    // Fields after the command name, which may hold spaces and parentheses.
+    const size_t close = text.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(text.substr(close + 1));
+    std::string state;
+    pid_t parent = 0, group = 0;
+    if (!(rest >> state >> parent >> group)) continue;
+    const pid_t pid = pid_t(std::stol(name));
+    if (pid == pid_) continue;
+    if (group == pid_)
+      tree.push_back(pid);
+    else
+      children[parent].push_back(pid);
+  }
+  closedir(proc);
+  tree.push_back(pid_);
+  for (size_t k = 0; k < tree.size(); ++k) {
+    const auto it = children.find(tree[k]);
+    if (it == children.end()) continue;
+    tree.insert(tree.end(), it->second.begin(), it->second.end());
+    children.erase(it);
+  }
+  static const int64_t pageBytes = sysconf(_SC_PAGESIZE);
+  int64_t total = 0;
+  for (pid_t pid : tree) {
+    std::ifstream statm("/proc/" + std::to_string(pid) + "/statm");
+    int64_t size = 0, resident = 0;
+    if (statm >> size >> resident) total += resident * pageBytes;
+  }
+  return total;
 }
 
 }  // namespace kestrova

@@ -41,10 +41,14 @@ class Subprocess {
   bool Wait(int64_t timeoutMs, int* exitStatus = nullptr);
   bool Running();
   void Kill();
+  // Kills what is left of the child's process group, such as children it left behind.
+  void KillGroup();
   pid_t pid() const { return pid_; }
 
   // Peak resident memory of the child so far (Linux), or -1.
   int64_t PeakResidentBytes() const;
+  // Resident memory of the child and all its descendants now (Linux), or -1 once it exited.
+  int64_t ResidentBytesWithChildren() const;
 
  private:
   bool FillBuffer(int64_t timeoutMs);

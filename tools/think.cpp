@@ -41,13 +41,15 @@ int Think(int argc, char** argv) {
     std::fprintf(stderr, "kestrova think: %s\n", error.c_str());
     return 2;
   }
+  game.boardSize = PlayingSize(game.GameBoard);
   const Patterns patterns = BuiltPatterns();
   Search search(patterns, RandomSeed());
   SetMemoryLimit(search, maxMemory);
   SteadyClock clock;
   // A match clock far away: the search runs until ms, the per-turn limit less its margin.
   game.msMatchTime = 10000000;
-  game.msTurnTime = ms + 500;
+  game.msTurnTime = ms;
+  while (game.msTurnTime - TurnReserve(game.msTurnTime) < ms) ++game.msTurnTime;
   game.TurnStartTime = clock.NowMs();
   const std::string reply = PlayTurn(game, search, clock);
   const double seconds = double(game.GameRunningTime) / 1000.0;

@@ -1,6 +1,6 @@
 // Fuzz target of the command loop: any bytes, cut into any reads, with a real search for
-// every move request. After every read the board must still have its wall ring and empty
-// margin, and every reply must be one of the protocol's forms.
+// every move request. After every read the board must still have its walls and empty
+// margin, and every reply must be one of the protocol's forms, a move onto an empty cell.
 //
 // Input layout: byte 0 picks the longest read (0 = the whole rest in one read), byte 1
 // seeds the read lengths, the rest is what the manager sends.
@@ -13,6 +13,7 @@
 
 #include "engine/engine.h"
 #include "engine/protocol.h"
+#include "tests/fuzz/reply_check.h"
 
 namespace kestrova {
 namespace {
@@ -20,15 +21,24 @@ namespace {
 // Time moves on at every reading, by a step that grows with the readings since the last
 // reply, so every search runs a real but short loop of iterations (about ten with the
 // 600 ms turn set below, and about a hundred at most, whatever limits the input sets), and
-// sleeping costs nothing.
+// sleeping costs nothing. A move request reads the clock before it touches the board, so
+// the first reading after a reply keeps the position the engine is asked about.
 class FakeClock final : public Clock {
  public:
-  int64_t NowMs() override { return now_ += kStepMs * (1 + readings_++ / 4); }
+  void Watch(const Board& board) { board_ = &board; }
+  int64_t NowMs() override {
+    if (readings_ == 0) asked_ = *board_;
+    return now_ += kStepMs * (1 + readings_++ / 4);
+  }
   void SleepMs(int64_t ms) override { now_ += ms > 0 ? ms : 0; }
   void Replied() { readings_ = 0; }
+  // BEGIN on an empty centre answers before it reads the clock or places its stone.
+  const Board& Asked() const { return readings_ > 0 ? asked_ : *board_; }
 
  private:
   static constexpr int64_t kStepMs = 5;
+  const Board* board_ = nullptr;
+  Board asked_{};
   int64_t now_ = 0;
   int64_t readings_ = 0;
 };
@@ -38,51 +48,33 @@ class FakeClock final : public Clock {
   std::abort();
 }
 
-bool IsCoordinate(std::string_view s) {
-  if (s.empty() || s.size() > 2) return false;
-  for (char c : s)
-    if (c < '0' || c > '9') return false;
-  if (s.size() == 2 && s[0] == '0') return false;
-  return std::atoi(std::string(s).c_str()) < BoardSize;
-}
-
-// Checks each reply as it is written; a move must land on a cell the opponent does not hold.
+// Checks each reply as it is written.
 class CheckingSink final : public ReplySink {
  public:
-  CheckingSink(const Board& board, FakeClock& clock) : board_(board), clock_(clock) {}
+  CheckingSink(const GameState& game, FakeClock& clock) : game_(game), clock_(clock) {}
 
   void WriteLine(std::string_view text) override {
+    const std::string problem = testing::ReplyProblem(text, clock_.Asked(), game_.boardSize);
+    if (!problem.empty()) Fail(problem);
     clock_.Replied();
-    if (text.find_first_of("\r\n") != std::string_view::npos) Fail("line end inside a reply");
-    if (text == "OK" || text == "UNKNOWN") return;
-    if (text.starts_with("name=\"Kestrova\"")) return;
-    if (text.starts_with("ERROR ") && text.size() > 6) return;
-    const size_t comma = text.find(',');
-    if (comma == std::string_view::npos || !IsCoordinate(text.substr(0, comma)) ||
-        !IsCoordinate(text.substr(comma + 1)))
-      Fail("reply is no protocol form: \"" + std::string(text) + "\"");
-    const int x = std::atoi(std::string(text.substr(0, comma)).c_str());
-    const int y = std::atoi(std::string(text.substr(comma + 1)).c_str());
-    const uint8_t cell = board_.at(x + 1, y + 1);
-    if (cell != Own && cell != Empty) Fail("move onto a taken cell: " + std::string(text));
   }
 
  private:
-  const Board& board_;
+  const GameState& game_;
   FakeClock& clock_;
 };
 
-void CheckBoard(const Board& board) {
+void CheckBoard(const Board& board, int size) {
   for (int i = 0; i < kGrid; ++i)
     for (int j = 0; j < kGrid; ++j) {
       const uint8_t cell = board.at(i, j);
       const bool margin = i > BoardSize + 1 || j > BoardSize + 1;
-      const bool ring = !margin && !InPlayingArea(i, j);
+      const bool ring = !margin && !InPlayingArea(i, j, size);
       if (margin && cell != Empty)
         Fail("margin cell " + std::to_string(i) + "," + std::to_string(j) + " holds " +
              std::to_string(cell));
       if (ring && cell != Wall)
-        Fail("ring cell " + std::to_string(i) + "," + std::to_string(j) + " holds " +
+        Fail("wall cell " + std::to_string(i) + "," + std::to_string(j) + " holds " +
              std::to_string(cell));
       if (!margin && !ring && cell != Empty && cell != Own && cell != Opponent)
         Fail("playing cell " + std::to_string(i) + "," + std::to_string(j) + " holds " +
@@ -113,15 +105,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   FakeClock clock;
   Engine engine(clock, 1);
-  CheckingSink sink(engine.game.GameBoard, clock);
+  clock.Watch(engine.game.GameBoard);
+  CheckingSink sink(engine.game, clock);
   CommandLoop loop(engine, sink);
   // Without a turn limit a move request would skip the search entirely.
   loop.Feed("INFO timeout_turn 600\r\n");
-  CheckBoard(engine.game.GameBoard);
+  CheckBoard(engine.game.GameBoard, engine.game.boardSize);
   while (!bytes.empty()) {
     const size_t n = cutter.Next(bytes.size());
     const bool more = loop.Feed(bytes.substr(0, n));
-    CheckBoard(engine.game.GameBoard);
+    CheckBoard(engine.game.GameBoard, engine.game.boardSize);
     if (!more) break;
     bytes.remove_prefix(n);
   }

@@ -1,0 +1,156 @@
+// kestrova serve: the engine on a board in the browser, served from this machine.
+#include <httplib.h>
+#include <pthread.h>
+#include <signal.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <mutex>
+#include <random>
+#include <string>
+#include <thread>
+
+#include "tools/commands.h"
+#include "tools/serve_games.h"
+
+namespace kestrova::tools {
+namespace {
+
+using namespace kestrova::referee;
+using namespace kestrova::serve;
+
+constexpr const char* kServeUsage =
+    "usage: kestrova serve [--port P] [--engine CMD] [--turn MS] [--size N] [--listen ADDR]\n"
+    "  --port P       the port to listen on, 0 for any free one (default 8080)\n"
+    "  --engine CMD   engine command line (default: pbrain-kestrova beside this tool)\n"
+    "  --turn MS      the engine's time per move (default 3000)\n"
+    "  --size N       the board size of a new game, 5 to 20 (default 20)\n"
+    "  --listen ADDR  the address to listen on (default 127.0.0.1, this machine only)\n";
+
+struct ServeCommand {
+  ServeOptions games;
+  int port = 8080;
+  std::string listen = "127.0.0.1";
+};
+
+bool ParseOptions(int argc, char** argv, ServeCommand& command) {
+  for (int k = 0; k < argc; ++k) {
+    const std::string arg = argv[k];
+    if (k + 1 >= argc) {
+      std::fprintf(stderr, "kestrova serve: bad option '%s'\n%s", arg.c_str(), kServeUsage);
+      return false;
+    }
+    const std::string value = argv[++k];
+    int64_t number = 0;
+    bool good = true;
+    if (arg == "--engine" && !value.empty()) {
+      command.games.engine = value;
+    } else if (arg == "--listen" && !value.empty()) {
+      command.listen = value;
+    } else if (arg == "--port") {
+      good = ParseBounded(value, 0, 65535, number);
+      command.port = int(number);
+    } else if (arg == "--turn") {
+      good = ParseBounded(value, 1, INT32_MAX, command.games.turnMs);
+    } else if (arg == "--size") {
+      good = ParseBounded(value, kMinBoardSize, BoardSize, number);
+      command.games.size = int(number);
+    } else {
+      std::fprintf(stderr, "kestrova serve: bad option '%s %s'\n%s", arg.c_str(), value.c_str(),
+                   kServeUsage);
+      return false;
+    }
+    if (!good) {
+      std::fprintf(stderr, "kestrova serve: bad value '%s' for %s\n%s", value.c_str(), arg.c_str(),
+                   kServeUsage);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int Serve(int argc, char** argv) {
+  ServeCommand command;
+  if (!ParseOptions(argc, argv, command)) return 2;
+  if (command.games.engine.empty()) command.games.engine = EngineBesideTool();
+  if (command.games.engine.empty()) {
+    std::fprintf(stderr, "kestrova serve: no pbrain-kestrova beside this tool; use --engine CMD\n");
+    return 2;
+  }
+
+  // Ctrl-C and SIGTERM are taken by one thread that stops the server, so every engine is
+  // ended on the way out; every thread started below inherits the mask.
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  sigaddset(&stopSignals, SIGINT);
+  sigaddset(&stopSignals, SIGTERM);
+  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+  const auto start = std::chrono::steady_clock::now();
+  GameTable table(
+      command.games,
+      [start] {
+        return int64_t(std::chrono::duration_cast<std::chrono::milliseconds>(
+                           std::chrono::steady_clock::now() - start)
+                           .count());
+      },
+      std::random_device{}());
+  httplib::Server server;
+  // Four games may each hold a request while their engines think; the page's other requests
+  // and the browser's idle keep-alive connections need threads besides.
+  server.new_task_queue = [] { return new httplib::ThreadPool(16); };
+  table.Route(server);
+  int port = command.port;
+  if (port == 0) {
+    port = server.bind_to_any_port(command.listen);
+  } else if (!server.bind_to_port(command.listen, port)) {
+    port = -1;
+  }
+  if (port < 0) {
+    std::fprintf(stderr, "kestrova serve: cannot listen on %s port %d\n", command.listen.c_str(),
+                 command.port);
+    return 1;
+  }
+  std::printf("kestrova serve: play at http://%s:%d/ (Ctrl-C stops)\n", command.listen.c_str(),
+              port);
+  if (command.listen != "127.0.0.1")
+    std::fprintf(stderr,
+                 "kestrova serve: listening on %s: whoever reaches this port can start engines "
+                 "on this machine\n",
+                 command.listen.c_str());
+  std::fflush(stdout);
+
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stopping = false;
+  std::thread stopper([&] {
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stopping = true;
+    }
+    wake.notify_all();
+    server.stop();
+  });
+  std::thread reaper([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!wake.wait_for(lock, std::chrono::seconds(10), [&] { return stopping; })) {
+      lock.unlock();
+      table.EndIdleGames();
+      lock.lock();
+    }
+  });
+  const bool listened = server.listen_after_bind();
+  // A server that stopped by itself still has the stopper waiting for a signal.
+  pthread_kill(stopper.native_handle(), SIGTERM);
+  stopper.join();
+  reaper.join();
+  std::printf("kestrova serve: stopped; ending %zu game(s)\n", table.GameCount());
+  return listened ? 0 : 1;
+}
+
+}  // namespace kestrova::tools
