@@ -586,9 +586,10 @@ void ScanState::Retemplate(int window, int start, int direction, uint8_t from, u
   // gain it.
   auto name = [this, start, direction](uint8_t t, uint8_t slotValue) {
     const TemplateInfo& info = info_[t];
-    const uint64_t one = uint64_t(1) << (8 * info.bucket);
     const Spot* spots = spots_[t][direction - 1].data();
+    // Only templates of a bucket name spots: a five's bucket is no byte of the counts.
     for (int s = 0; s < info.spotCount; ++s) {
+      const uint64_t one = uint64_t(1) << (8 * info.bucket);
       const int cell = start + spots[s].offset;
       slots_[cell][spots[s].slot] = slotValue;
       counts_[cell] = slotValue ? counts_[cell] + one : counts_[cell] - one;
