@@ -33,20 +33,37 @@ BENCHMARK(BM_FindSPoints);
 // The same scan on positions the search meets: a few hundred distinct boards sampled
 // from fixed searches of the 24 positions. With only 24 boards in a loop the branch
 // predictor learns them by heart; this one shows the cost inside a real search.
-void BM_FindSPointsSearched(benchmark::State& state) {
-  std::vector<std::pair<Board, int>> boards;
+// A sample of the nodes that fixed searches of the 24 positions evaluated, each with its
+// board.
+struct SearchedNode {
+  Board board;
+  int turn;
+  TreeNode node;
+  std::vector<TreeNode> children;
+};
+
+std::vector<SearchedNode> SearchedNodes() {
+  std::vector<SearchedNode> nodes;
   for (const Board& root : bench::Boards()) {
     GameState game;
     game.GameBoard = root;
     Search search(SharedPatterns(), 1);
     SearchFixed(game, search, 2000);
     for (int32_t n = 1; n <= search.lastNodeIndex; n += std::max(1, search.lastNodeIndex / 32)) {
-      if (search.nodes[n].Visits == 0) continue;
-      Board board;
-      NodeBoard(search, n, board);
-      boards.emplace_back(board, search.nodes[n].turn);
+      const TreeNode& node = search.nodes[n];
+      if (node.Visits == 0) continue;
+      SearchedNode s{{}, node.turn, node, {}};
+      NodeBoard(search, n, s.board);
+      for (int k = 1; k <= node.ChildCount; ++k) s.children.push_back(search.nodes[node.child(k)]);
+      nodes.push_back(s);
     }
   }
+  return nodes;
+}
+
+void BM_FindSPointsSearched(benchmark::State& state) {
+  std::vector<std::pair<Board, int>> boards;
+  for (const SearchedNode& s : SearchedNodes()) boards.emplace_back(s.board, s.turn);
   Scanner scanner(SharedPatterns());
   SPointList spoints;
   size_t k = 0;
@@ -59,6 +76,37 @@ void BM_FindSPointsSearched(benchmark::State& state) {
   state.counters["boards"] = double(boards.size());
 }
 BENCHMARK(BM_FindSPointsSearched);
+
+// What the search pays per node with the maintained scan: place the child's stone, read
+// its candidate list and value, take the stone back, for every child of a searched node
+// in turn. Moving the state onto the next searched node is not timed.
+void BM_MaintainedScanPerNode(benchmark::State& state) {
+  const std::vector<SearchedNode> nodes = SearchedNodes();
+  Scanner scanner(SharedPatterns());
+  ScanState scanState(scanner);
+  SPointList spoints;
+  size_t k = 0;
+  int64_t children = 0;
+  for (auto _ : state) {
+    const SearchedNode& s = nodes[k];
+    state.PauseTiming();
+    scanState.Reset(s.board);
+    scanner.FindSPoints(scanState, spoints, s.turn);  // settles what the reset marked
+    state.ResumeTiming();
+    for (const TreeNode& child : s.children) {
+      const int cell = child.x * kGrid + child.y;
+      scanState.Set(cell, uint8_t(s.turn));
+      benchmark::DoNotOptimize(scanner.FindSPoints(scanState, spoints, child.turn));
+      benchmark::DoNotOptimize(spoints);
+      scanState.Set(cell, Empty);
+    }
+    children += int64_t(s.children.size());
+    if (++k == nodes.size()) k = 0;
+  }
+  state.SetItemsProcessed(children);
+  state.counters["nodes"] = double(nodes.size());
+}
+BENCHMARK(BM_MaintainedScanPerNode);
 
 // Every one of the 1741 windows: its code rolled along its line (one new cell per
 // window) and its PatternLookup entry read; nothing else.

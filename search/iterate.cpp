@@ -21,8 +21,6 @@ void ComputeUCB1(Search& search, int32_t child) {
 }
 
 void Iterate(Search& search, int32_t node) {
-  Board board;  // the board of node, kept up to date on the way down
-  NodeBoard(search, node, board);
   for (;;) {
     TreeNode& n = search.nodes[node];
     if (n.isTerminal == 1) {
@@ -32,7 +30,7 @@ void Iterate(Search& search, int32_t node) {
       return;
     }
     if (n.ChildCount == 0) {
-      ExpandOn(search, node, board);
+      Expand(search, node);
       return;
     }
     if (n.ChildCount < 0) {
@@ -44,8 +42,7 @@ void Iterate(Search& search, int32_t node) {
     for (int32_t c = first; c < first + count; ++c) {
       const TreeNode& child = search.nodes[c];
       if (child.Visits == 0) {
-        board.at(child.x, child.y) = static_cast<uint8_t>(n.turn);
-        RolloutOn(search, c, board);
+        Rollout(search, c);
         return;
       }
     }
@@ -63,7 +60,6 @@ void Iterate(Search& search, int32_t node) {
     for (int k = 0; k < count; ++k)
       if (scores[k] == best) ties[++tieCount] = first + k;
     node = ties[search.rng.Draw(tieCount)];
-    board.at(search.nodes[node].x, search.nodes[node].y) = static_cast<uint8_t>(n.turn);
   }
 }
 

@@ -4,22 +4,28 @@
 
 namespace kestrova {
 
-void Rollout(Search& search, int32_t node) {
-  Board board;
-  NodeBoard(search, node, board);
-  RolloutOn(search, node, board);
-}
+namespace {
 
-void RolloutOn(Search& search, int32_t node, const Board& board) {
-  SPointList spoints;
+void Evaluated(Search& search, int32_t node, int32_t v) {
   TreeNode& n = search.nodes[node];
-  const int32_t v = search.scanner.FindSPoints(board, spoints, n.turn);
   // Seen from the player who moved into the node.
   n.RolloutScore = n.turn == Opponent ? v : -v;
   n.Total = static_cast<float>(n.RolloutScore);
   n.Visits = 1;
   n.isTerminal = (n.RolloutScore == kFiveValue || n.RolloutScore == -kFiveValue) ? 1 : 0;
   Backpropagate(search, node);
+}
+
+}  // namespace
+
+void Rollout(Search& search, int32_t node) {
+  SPointList spoints;
+  Evaluated(search, node, ScanNode(search, node, spoints));
+}
+
+void RolloutOn(Search& search, int32_t node, const Board& board) {
+  SPointList spoints;
+  Evaluated(search, node, search.scanner.FindSPoints(board, spoints, search.nodes[node].turn));
 }
 
 void Backpropagate(Search& search, int32_t node) {

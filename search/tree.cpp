@@ -4,6 +4,11 @@
 
 #include "engine/log.h"
 
+#ifdef KESTROVA_CHECK_INCREMENTAL
+#include <cstdio>
+#include <cstdlib>
+#endif
+
 namespace kestrova {
 namespace {
 
@@ -40,7 +45,8 @@ uint64_t RandomSeed() {
   return (uint64_t(device()) << 32) ^ device();
 }
 
-Search::Search(const Patterns& patterns, uint64_t seed) : scanner(patterns), rng(seed) {
+Search::Search(const Patterns& patterns, uint64_t seed)
+    : scanner(patterns), scanState(scanner), rng(seed) {
   SetMemoryLimit(*this, 0);
   ResetTree(*this);
 }
@@ -73,16 +79,70 @@ void NodeBoard(const Search& search, int32_t node, Board& board) {
   }
 }
 
-void Expand(Search& search, int32_t node) {
-  Board board;
-  NodeBoard(search, node, board);
-  ExpandOn(search, node, board);
+namespace {
+
+// Brings the scan state to the given stones on top of the root board: the stones past
+// the common prefix are taken back, last first, and the new ones placed.
+void MoveScanState(Search& search, const std::vector<PlacedStone>& stones) {
+  ScanState& state = search.scanState;
+  std::vector<PlacedStone>& placed = search.placed;
+  if (search.scanRoot != search.rootBoard) {
+    for (auto s = placed.rbegin(); s != placed.rend(); ++s) state.Set(s->cell, s->before);
+    placed.clear();
+    // A new turn's root is a stone or two away; anything else is scanned afresh.
+    int changed = 0;
+    for (int c = 0; c < kCells; ++c)
+      changed += search.scanRoot.cells[c] != search.rootBoard.cells[c];
+    if (changed > 8) {
+      state.Reset(search.rootBoard);
+    } else {
+      for (int c = 0; c < kCells; ++c) state.Set(c, search.rootBoard.cells[c]);
+    }
+    search.scanRoot = search.rootBoard;
+  }
+  size_t common = 0;
+  while (common < placed.size() && common < stones.size() &&
+         placed[common].cell == stones[common].cell && placed[common].code == stones[common].code)
+    ++common;
+  while (placed.size() > common) {
+    state.Set(placed.back().cell, placed.back().before);
+    placed.pop_back();
+  }
+  for (size_t k = common; k < stones.size(); ++k) {
+    PlacedStone s = stones[k];
+    s.before = state.board().cells[s.cell];
+    state.Set(s.cell, s.code);
+    placed.push_back(s);
+  }
 }
 
-void ExpandOn(Search& search, int32_t node, Board& board) {
+}  // namespace
+
+int32_t ScanNode(Search& search, int32_t node, SPointList& spoints) {
+  // The stones from the root down to the node, as NodeBoard writes them.
+  std::vector<PlacedStone>& path = search.pathScratch;
+  path.clear();
+  for (int32_t n = node; n != search.rootIndex && n > 0; n = search.nodes[n].ParentID) {
+    const TreeNode& t = search.nodes[n];
+    path.push_back(PlacedStone{int16_t(t.x * kGrid + t.y), uint8_t(5 - t.turn), 0});
+  }
+  std::reverse(path.begin(), path.end());
+  MoveScanState(search, path);
+#ifdef KESTROVA_CHECK_INCREMENTAL
+  Board board;
+  NodeBoard(search, node, board);
+  if (board != search.scanState.board()) {
+    std::fprintf(stderr, "the scan state is not on the board of node %d\n", node);
+    std::abort();
+  }
+#endif
+  return search.scanner.FindSPoints(search.scanState, spoints, search.nodes[node].turn);
+}
+
+void Expand(Search& search, int32_t node) {
   SPointList spoints;
   const int turn = search.nodes[node].turn;
-  search.scanner.FindSPoints(board, spoints, turn);
+  ScanNode(search, node, spoints);
   const int32_t count = spoints.count();
   if (count == 0) {
     Log("Expand returned no childred");
@@ -115,11 +175,7 @@ void ExpandOn(Search& search, int32_t node, Board& board) {
     }
   }
   search.lastNodeIndex += count;
-  const TreeNode& chosen = search.nodes[best];
-  uint8_t& cell = board.at(chosen.x, chosen.y);
-  cell = static_cast<uint8_t>(turn);
-  RolloutOn(search, best, board);
-  cell = Empty;
+  Rollout(search, best);
 }
 
 void CompactTree(Search& search) {

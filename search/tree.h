@@ -65,6 +65,12 @@ class Rng {
 
 uint64_t RandomSeed();
 
+// A stone the scan state holds beyond its root board, with what the cell held before.
+struct PlacedStone {
+  int16_t cell;
+  uint8_t code, before;
+};
+
 struct Search {
   Search(const Patterns& patterns, uint64_t seed);
 
@@ -78,6 +84,12 @@ struct Search {
   int64_t lastIterations = 0;  // iterations of the last searched turn, for the speed figures
   int64_t maxNodes = 0;        // the bound of the node store, in nodes
   Scanner scanner;
+  // The windows of the last node scanned: scanRoot plus the stones of placed. The next
+  // node is reached through the deepest node the two paths share.
+  ScanState scanState;
+  Board scanRoot{};
+  std::vector<PlacedStone> placed;
+  std::vector<PlacedStone> pathScratch;
   Rng rng;
 };
 
@@ -87,11 +99,12 @@ void ResetTree(Search& search);
 // The board of a node at or below the current root.
 void NodeBoard(const Search& search, int32_t node, Board& board);
 
+// Scans the board of a node at or below the current root, from the maintained windows.
+int32_t ScanNode(Search& search, int32_t node, SPointList& spoints);
+
 void Expand(Search& search, int32_t node);
 void Rollout(Search& search, int32_t node);
-// The same, given the node's board, which the descent builds on its way down; Expand
-// hands the board back unchanged.
-void ExpandOn(Search& search, int32_t node, Board& board);
+// Rollout of a node whose board is given instead of built from the tree.
 void RolloutOn(Search& search, int32_t node, const Board& board);
 void Backpropagate(Search& search, int32_t node);
 void ComputeUCB1(Search& search, int32_t child);
