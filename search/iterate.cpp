@@ -46,13 +46,22 @@ void Iterate(Search& search, int32_t node) {
         return;
       }
     }
-    // The node is the children's parent: its visits are read once.
-    const int32_t parentVisits = n.Visits;
+    // The node is the children's parent: its visits are read once. The scores are worked
+    // out in one pass of independent divisions and roots, which the processor runs side by
+    // side; each is still exactly UcbScore's.
+    const double parentVisits = n.Visits;
+    double totals[kMaxSPoints], visits[kMaxSPoints], ucb[kMaxSPoints];
+    for (int k = 0; k < count; ++k) {
+      const TreeNode& c = search.nodes[first + k];
+      totals[k] = c.Total;
+      visits[k] = c.Visits;
+    }
+    for (int k = 0; k < count; ++k)
+      ucb[k] = totals[k] / visits[k] + 3.0 * (std::sqrt(parentVisits / visits[k]) - 1.0);
     float scores[kMaxSPoints + 1];
     float best = -100000.0f;
     for (int k = 0; k < count; ++k) {
-      TreeNode& c = search.nodes[first + k];
-      scores[k] = c.UCB1_Score = UcbScore(c.Total, c.Visits, parentVisits);
+      scores[k] = search.nodes[first + k].UCB1_Score = static_cast<float>(ucb[k]);
       if (scores[k] > best) best = scores[k];
     }
     int32_t ties[kMaxSPoints + 1];
