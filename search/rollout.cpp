@@ -4,9 +4,9 @@
 
 namespace kestrova {
 
-namespace {
-
-void Evaluated(Search& search, int32_t node, int32_t v) {
+void Rollout(Search& search, int32_t node) {
+  SPointList spoints;
+  const int32_t v = ScanNode(search, node, spoints);
   TreeNode& n = search.nodes[node];
   // Seen from the player who moved into the node.
   n.RolloutScore = n.turn == Opponent ? v : -v;
@@ -14,18 +14,6 @@ void Evaluated(Search& search, int32_t node, int32_t v) {
   n.Visits = 1;
   n.isTerminal = (n.RolloutScore == kFiveValue || n.RolloutScore == -kFiveValue) ? 1 : 0;
   Backpropagate(search, node);
-}
-
-}  // namespace
-
-void Rollout(Search& search, int32_t node) {
-  SPointList spoints;
-  Evaluated(search, node, ScanNode(search, node, spoints));
-}
-
-void RolloutOn(Search& search, int32_t node, const Board& board) {
-  SPointList spoints;
-  Evaluated(search, node, search.scanner.FindSPoints(board, spoints, search.nodes[node].turn));
 }
 
 void Backpropagate(Search& search, int32_t node) {

@@ -104,10 +104,10 @@ int32_t ScanNode(Search& search, int32_t node, SPointList& spoints);
 
 void Expand(Search& search, int32_t node);
 void Rollout(Search& search, int32_t node);
-// Rollout of a node whose board is given instead of built from the tree.
-void RolloutOn(Search& search, int32_t node, const Board& board);
 void Backpropagate(Search& search, int32_t node);
-void ComputeUCB1(Search& search, int32_t child);
+// Stores the selection score of each of a node's count children, first to last, in its
+// UCB1_Score and in scores; every child has been visited.
+void ComputeUCB1(Search& search, int32_t first, int count, float* scores);
 void Iterate(Search& search, int32_t node);
 
 // Keeps only the subtree below the root, renumbered from 0 in creation order, in place.

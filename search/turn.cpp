@@ -24,6 +24,17 @@ std::string Describe(const TreeNode& n) {
          ")  (Visits: " + std::to_string(n.Visits) + ")";
 }
 
+// The child of parent whose move is x,y, or -1.
+int32_t ChildAt(const Search& search, int32_t parent, int x, int y) {
+  const TreeNode& p = search.nodes[parent];
+  for (int k = 1; k <= p.ChildCount; ++k) {
+    const TreeNode& c = search.nodes[p.child(k)];
+    Log("Checked Play: " + Describe(c));
+    if (c.x == x && c.y == y) return p.child(k);
+  }
+  return -1;
+}
+
 // The root moves down to the child of the move played; with no such child (-1) the next
 // turn starts a fresh tree.
 void FollowChoice(Search& search, int32_t child) {
@@ -130,16 +141,7 @@ void PrepareRoot(GameState& game, Search& search) {
   if (search.resetPending) {
     ResetTree(search);
   } else if (search.rootIndex != search.lastNodeIndex && search.rootIndex > 0) {
-    const TreeNode& old = search.nodes[search.rootIndex];
-    int32_t match = -1;
-    for (int k = 1; k <= old.ChildCount; ++k) {
-      const TreeNode& c = search.nodes[old.child(k)];
-      Log("Checked Play: " + Describe(c));
-      if (c.x == last.x && c.y == last.y) {
-        match = old.child(k);
-        break;
-      }
-    }
+    const int32_t match = ChildAt(search, search.rootIndex, last.x, last.y);
     // The kept subtree must describe this very position: after a new game or a BOARD
     // position its moves could stand on occupied cells.
     Board board;
@@ -208,12 +210,7 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
   if (GuardCell(game.GameBoard, x, y)) {
     // The tree must still follow the game: keep the subtree under the move if there is one.
     PrepareRoot(game, search);
-    const TreeNode& root = search.nodes[search.rootIndex];
-    int32_t match = -1;
-    for (int k = 1; k <= root.ChildCount; ++k)
-      if (search.nodes[root.child(k)].x == x && search.nodes[root.child(k)].y == y)
-        match = root.child(k);
-    FollowChoice(search, match);
+    FollowChoice(search, ChildAt(search, search.rootIndex, x, y));
     return FinishTurn(game, search, clock, x, y);
   }
   SPointList spoints;
