@@ -1,8 +1,10 @@
 // The engine must keep its whole process under the manager's max_memory: a tournament
 // manager checks it every move and a process over it loses. The tree grows with every long
 // turn and is kept from move to move (without the bound it passes 100 MB within about ten
-// 2-second turns), so two engines play games of 2-second turns under kestrova match, which
-// enforces the limit as tournaments do and reports each engine's peak resident memory.
+// 2-second turns), so two engines play a game of 2-second turns under kestrova match, which
+// enforces the limit as tournaments do and reports each engine's peak resident memory. A
+// minute of game time each bounds the test's length whatever the game: about sixteen long
+// turns a side, then the short turns of a nearly spent clock.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -19,8 +21,8 @@ TEST(ProcessMemoryTest, PeakResidentMemoryStaysUnderMaxMemory) {
     GTEST_SKIP() << "peak memory is read from /proc for the native engine only";
   const std::string engine = KESTROVA_ENGINE_PATH;
   Subprocess match;
-  ASSERT_TRUE(match.Start({ToolPath(), "match", engine, engine, "--games", "2", "--turn", "2000",
-                           "--memory", "104857600"}));
+  ASSERT_TRUE(match.Start({ToolPath(), "match", engine, engine, "--games", "1", "--turn", "2000",
+                           "--match", "60000", "--memory", "104857600"}));
   const std::string out = match.ReadAll(280000);
   int status = -1;
   EXPECT_TRUE(match.Wait(10000, &status) && status == 0) << out;
