@@ -528,6 +528,22 @@ ScanState::ScanState(const Scanner& scanner) : scanner_(scanner) {
         spots_[t][d - 1][s] =
             Spot{int16_t(tpl.spots[s + 1] * kStep[d]), order.slotOf[d][tpl.spots[s + 1]]};
   }
+  for (int cell = 0; cell < kCells; ++cell) {
+    // The cell is cell k of the window that starts k steps back along a direction; k runs
+    // over the windows whose start is a window start of that direction.
+    const int ci = cell / kGrid, cj = cell % kGrid;
+    const int inRow = ci <= kLastStart, inColumn = cj <= kLastStart;
+    const int kFirst[5] = {0, std::max(0, ci - kLastStart), std::max(0, cj - kLastStart),
+                           std::max({0, ci - kLastStart, cj - kLastStart}),
+                           std::max({0, 5 - ci, cj - kLastAntiDiagonalColumn})};
+    const int kLast[5] = {0, inColumn ? std::min(5, ci) : -1, inRow ? std::min(5, cj) : -1,
+                          std::min({5, ci, cj}), std::min({5, kLastStart - ci, cj})};
+    CellWindows& through = windowsThrough_[cell];
+    for (int d = 1; d <= 4; ++d)
+      for (int k = kFirst[d]; k <= kLast[d]; ++k)
+        through.windows[through.count++] = {uint16_t((cell - k * kStep[d]) * 4 + d - 1),
+                                            uint16_t(1 << (2 * (5 - k)))};
+  }
   for (auto& cells : listed_) cells.reserve(kCells);
   Reset(Board{});
 }
@@ -561,23 +577,13 @@ void ScanState::Set(int cell, uint8_t code) {
   const int delta = int(code) - int(board_.cells[cell]);
   if (delta == 0) return;
   board_.cells[cell] = code;
-  const int ci = cell / kGrid, cj = cell % kGrid;
-  // The cell is cell k of the window that starts k steps back along a direction; k runs
-  // over the windows whose start is a window start of that direction.
-  const int inRow = ci <= kLastStart, inColumn = cj <= kLastStart;
-  const int kFirst[5] = {0, std::max(0, ci - kLastStart), std::max(0, cj - kLastStart),
-                         std::max({0, ci - kLastStart, cj - kLastStart}),
-                         std::max({0, 5 - ci, cj - kLastAntiDiagonalColumn})};
-  const int kLast[5] = {0, inColumn ? std::min(5, ci) : -1, inRow ? std::min(5, cj) : -1,
-                        std::min({5, ci, cj}), std::min({5, kLastStart - ci, cj})};
-  for (int d = 1; d <= 4; ++d) {
-    int start = cell - kFirst[d] * kStep[d];
-    for (int k = kFirst[d]; k <= kLast[d]; ++k, start -= kStep[d]) {
-      const int window = start * 4 + d - 1;
-      code_[window] = uint16_t(code_[window] + delta * (1 << (2 * (5 - k))));
-      const uint8_t t = lookup_[code_[window]];
-      if (t != template_[window]) Retemplate(window, start, d, template_[window], t);
-    }
+  const CellWindows& through = windowsThrough_[cell];
+  for (int n = 0; n < through.count; ++n) {
+    const int window = through.windows[n].id;
+    code_[window] = uint16_t(code_[window] + delta * through.windows[n].weight);
+    const uint8_t t = lookup_[code_[window]];
+    if (t != template_[window])
+      Retemplate(window, window >> 2, (window & 3) + 1, template_[window], t);
   }
 }
 
@@ -588,15 +594,15 @@ void ScanState::Retemplate(int window, int start, int direction, uint8_t from, u
     const TemplateInfo& info = info_[t];
     const Spot* spots = spots_[t][direction - 1].data();
     // Only templates of a bucket name spots: a five's bucket is no byte of the counts.
+    const uint64_t one = info.spotCount ? uint64_t(1) << (8 * info.bucket) : 0;
     for (int s = 0; s < info.spotCount; ++s) {
-      const uint64_t one = uint64_t(1) << (8 * info.bucket);
       const int cell = start + spots[s].offset;
       slots_[cell][spots[s].slot] = slotValue;
       counts_[cell] = slotValue ? counts_[cell] + one : counts_[cell] - one;
-      if (!touched_[cell]) {
-        touched_[cell] = 1;
-        touchedCells_[touchedCount_++] = int16_t(cell);
-      }
+      // Filed once, without a branch: which cells are new to the list is unpredictable.
+      touchedCells_[touchedCount_] = int16_t(cell);
+      touchedCount_ += !touched_[cell];
+      touched_[cell] = 1;
     }
   };
   if (from) {

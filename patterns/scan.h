@@ -157,7 +157,15 @@ class ScanState {
     std::array<uint8_t, kSlots> slots{};
     CellDetail detail;
   };
-  static constexpr int kKnownBits = 9;
+  static constexpr int kKnownBits = 14;
+
+  // The windows through a cell, and what one unit of the cell's code weighs in each.
+  struct CellWindows {
+    struct {
+      uint16_t id, weight;
+    } windows[kSlots];
+    int count = 0;
+  };
 
   void Retemplate(int window, int start, int direction, uint8_t from, uint8_t to);
   void WorkOut(int cell, int best);
@@ -186,6 +194,7 @@ class ScanState {
   std::array<uint8_t, kSlots> slotDirection_{}, slotPlace_{};
   std::array<int16_t, kSlots> slotWindow_{};  // window id minus four times the cell
   Board board_{};
+  std::array<CellWindows, kCells> windowsThrough_{};
   std::array<uint16_t, kWindowIds> code_{};
   std::array<uint8_t, kWindowIds> template_{};
   std::array<int32_t, kMaxBuckets> windows_{};  // matching windows per bucket
@@ -199,14 +208,16 @@ class ScanState {
   std::array<CellDetail, kCells> detail_{};
   uint64_t from180_ = 0;  // the bytes of counts_ for the buckets of 180 and more
   std::array<uint8_t, kCells> touched_{};
-  std::array<int16_t, kCells> touchedCells_{};
+  std::array<int16_t, kCells + 1> touchedCells_{};  // one past the last may be written
   int touchedCount_ = 0;
   // The cells with at least one point, by the bucket of their best, and each cell's
   // place in its list (or -1).
   std::array<std::vector<int16_t>, kMaxBuckets> listed_;
   std::array<int16_t, kCells> listedAt_{};
   std::array<BonusOutcome, 1 << kOutcomeBits> outcomes_{};
-  std::array<KnownDetail, 1 << kKnownBits> known_{};
+  // Large enough for the neighbourhoods a long search keeps returning to; on the heap, so
+  // a search can live on the stack.
+  std::vector<KnownDetail> known_ = std::vector<KnownDetail>(1 << kKnownBits);
 };
 
 }  // namespace kestrova
