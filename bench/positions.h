@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/position_text.h"
+#include "core/position_text.h"
 
 namespace kestrova::bench {
 

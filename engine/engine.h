@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "engine/clock.h"
-#include "engine/game_state.h"
+#include "core/clock.h"
+#include "core/game_state.h"
 #include "patterns/templates.h"
 #include "search/tree.h"
 

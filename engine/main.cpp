@@ -3,7 +3,7 @@
 #include <memory>
 
 #include "engine/io.h"
-#include "engine/log.h"
+#include "core/log.h"
 #include "engine/protocol.h"
 
 int main() {

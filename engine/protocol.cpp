@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/log.h"
+#include "core/log.h"
 #include "search/turn.h"
 
 namespace kestrova {

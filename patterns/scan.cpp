@@ -4,14 +4,14 @@
 #include <bit>
 #include <cstring>
 
-#include "engine/log.h"
+#include "core/log.h"
 
 #ifdef KESTROVA_CHECK_INCREMENTAL
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
-#include "engine/position_text.h"
+#include "core/position_text.h"
 #endif
 
 namespace kestrova {

@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "engine/board.h"
+#include "core/board.h"
 #include "patterns/templates.h"
 
 namespace kestrova {

@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "engine/log.h"
+#include "core/log.h"
 #include "search/tree.h"
 
 namespace kestrova {

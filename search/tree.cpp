@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/log.h"
+#include "core/log.h"
 
 #ifdef KESTROVA_CHECK_INCREMENTAL
 #include <cstdio>

@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/board.h"
+#include "core/board.h"
 #include "patterns/scan.h"
 
 namespace kestrova {

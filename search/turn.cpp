@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "engine/log.h"
+#include "core/log.h"
 
 namespace kestrova {
 namespace {

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/clock.h"
-#include "engine/game_state.h"
+#include "core/clock.h"
+#include "core/game_state.h"
 #include "search/tree.h"
 
 namespace kestrova {

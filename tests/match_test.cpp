@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/game_state.h"
+#include "core/game_state.h"
 #include "tests/engine_process.h"
 #include "tools/game_rules.h"
 #include "tools/openings.h"

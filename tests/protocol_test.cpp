@@ -12,8 +12,8 @@
 #include <utility>
 #include <vector>
 
-#include "engine/board.h"
-#include "engine/clock.h"
+#include "core/board.h"
+#include "core/clock.h"
 #include "engine/engine.h"
 #include "tests/fuzz/reply_check.h"
 #include "tests/step_clock.h"

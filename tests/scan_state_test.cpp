@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "engine/position_text.h"
+#include "core/position_text.h"
 #include "patterns/scan.h"
 
 namespace kestrova {

@@ -14,8 +14,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/board.h"
-#include "engine/position_text.h"
+#include "core/board.h"
+#include "core/position_text.h"
 #include "patterns/templates.h"
 
 namespace kestrova {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "engine/clock.h"
+#include "core/clock.h"
 
 namespace kestrova::testing {
 

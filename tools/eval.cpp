@@ -5,7 +5,7 @@
 #include <iterator>
 #include <string>
 
-#include "engine/position_text.h"
+#include "core/position_text.h"
 #include "patterns/scan.h"
 #include "tools/commands.h"
 

@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/board.h"
+#include "core/board.h"
 
 namespace kestrova::referee {
 

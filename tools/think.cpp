@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/position_text.h"
+#include "core/position_text.h"
 #include "search/turn.h"
 #include "tools/commands.h"
 

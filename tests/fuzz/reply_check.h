@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/board.h"
+#include "core/board.h"
 
 namespace kestrova::testing {
 

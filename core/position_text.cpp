@@ -1,4 +1,4 @@
-#include "engine/position_text.h"
+#include "core/position_text.h"
 
 #include <vector>
 

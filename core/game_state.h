@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include "engine/board.h"
+#include "core/board.h"
 
 namespace kestrova {
 

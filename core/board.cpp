@@ -1,4 +1,4 @@
-#include "engine/board.h"
+#include "core/board.h"
 
 namespace kestrova {
 

@@ -1,4 +1,4 @@
-#include "engine/clock.h"
+#include "core/clock.h"
 
 #include <thread>
 
