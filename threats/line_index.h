@@ -15,19 +15,27 @@ namespace kestrova {
 enum class Rule : uint8_t { Freestyle = 0, ExactFive = 1 };
 
 // The one place that decides whether a run of a side's stones is a win.
-inline bool IsFiveRun(int run, Rule rule) { return rule == Rule::Freestyle ? run >= 5 : run == 5; }
+inline bool IsFiveRun(int run, Rule rule) {
+  return rule == Rule::Freestyle ? run >= 5 : run == 5;
+}
 
 // Whether a stone of side on the empty cell would stand in a winning run.
 bool MakesFive(const Board& board, int cell, uint8_t side, Rule rule);
 
 // The other side of side (Own <-> Opponent).
-inline uint8_t OtherSide(uint8_t side) { return uint8_t(Own + Opponent - side); }
+inline uint8_t OtherSide(uint8_t side) {
+  return uint8_t(Own + Opponent - side);
+}
 
 // Grid offsets of the four line directions: down, right, down-right, down-left.
 inline constexpr std::array<int, 4> kLineSteps = {kGrid, 1, kGrid + 1, kGrid - 1};
 
-inline Move CellMove(int cell) { return Move{cell / kGrid, cell % kGrid}; }
-inline int MoveCell(Move m) { return m.x * kGrid + m.y; }
+inline Move CellMove(int cell) {
+  return Move{cell / kGrid, cell % kGrid};
+}
+inline int MoveCell(Move m) {
+  return m.x * kGrid + m.y;
+}
 
 // A small set of cells without repeats, in the order found.
 struct CellList {

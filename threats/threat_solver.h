@@ -37,7 +37,7 @@ struct ThreatBudget {
 struct DefenceResult {
   // Win: the attacker has a win if it moves now, so the defences matter.
   Verdict threat = Verdict::Unknown;
-  std::vector<Move> defences;  // moves after which the attacker has no win (of that kind)
+  std::vector<Move> defences;   // moves after which the attacker has no win (of that kind)
   std::vector<Move> undecided;  // candidates the budget left open
   // When nothing defends: the move after which the attacker's shortest win is longest.
   Move longest{};
@@ -94,6 +94,15 @@ class ThreatSolver {
 
   DefenceResult Defences(const Board& board, uint8_t defender, const ThreatBudget& budget,
                          Kind kind);
+  Verdict SolveThreat(Kind kind, uint8_t attacker, std::vector<Move>& line);
+  std::vector<int> DefenceCandidates(Kind kind, const std::vector<Move>& line, uint8_t defender);
+  // Defender to move: 0 when some move refutes the attacker's win, else the attacker's
+  // shortest win after the defender's best move (kUnknownLength when the budget cannot
+  // tell); the defences go to out when given. foursLeft bounds the defender's fours in a row.
+  int BestDefence(Kind kind, uint8_t defender, int foursLeft, DefenceResult* out);
+  int AfterDefence(Kind kind, int d, uint8_t defender, int foursLeft);
+  static constexpr int kUnknownLength = 1 << 20;
+  static constexpr int kDefenderFours = 6;
 
   SolverOptions options_;
   ZobristKeys zobrist_;
@@ -104,7 +113,7 @@ class ThreatSolver {
   ThreatBudget budget_;
   int64_t nodes_ = 0;
   bool stopped_ = false;
-  bool cut_ = false;  // a depth limit, not the position, ended some line of this iteration
+  bool cut_ = false;       // a depth limit, not the position, ended some line of this iteration
   std::vector<int> path_;  // moves of the current line, both sides
   std::vector<int> winLine_;
 };

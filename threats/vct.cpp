@@ -36,6 +36,7 @@ bool ThreatSolver::VctAttack(int depth) {
     return false;
   }
   CellList threats, moves, threes;
+  bool threesCut = false;
   index_.FiveCells(defender, threats);
   if (threats.size() >= 2) {
     table_.StoreFail(key, kProven);
@@ -52,11 +53,11 @@ bool ThreatSolver::VctAttack(int depth) {
       OrderFours(threes);
       for (int c : threes.cells) moves.Add(c);
     } else {
-      cut_ = true;
+      threesCut = true;
     }
   }
   const bool outerCut = cut_;
-  cut_ = false;
+  cut_ = threesCut;
   bool won = false;
   CellList near, made;
   for (int c : moves.cells) {
@@ -205,11 +206,6 @@ std::vector<int> ThreatSolver::VctDefenceCandidates(const std::vector<Move>& lin
     if (!fives.empty()) cells.Add(d);
   }
   return cells.cells;
-}
-
-DefenceResult ThreatSolver::VCTDefences(const Board& board, uint8_t defender,
-                                       const ThreatBudget& budget) {
-  return Defences(board, defender, budget, Kind::Vct);
 }
 
 }  // namespace kestrova
