@@ -8,6 +8,7 @@
 #include "core/position_text.h"
 #include "tests/step_clock.h"
 #include "tests/threats_reference.h"
+#include "threats/puzzles.h"
 #include "threats/threat_solver.h"
 
 namespace kestrova {
@@ -380,6 +381,30 @@ TEST(ThreatSolverVcf, AgreesWithBruteForce) {
   // The sample must reach every length it checks.
   for (int length = 1; length <= kMaxLength + 1; ++length) EXPECT_GT(wins[length], 0) << length;
   EXPECT_GT(invalid, 0);
+}
+
+// The bench set: every puzzle's answer stands, and the score repeats node for node.
+TEST(ThreatSolverPuzzles, EveryPuzzleSolvedTheSameWayTwice) {
+  for (const ThreatPuzzle& p : ThreatPuzzles()) {
+    const Board board = Parse(p.text);
+    ThreatSolver solver;
+    const ThreatResult r = solver.FindVCF(board, Own, Nodes(1'000'000));
+    if (p.length == 0) {
+      EXPECT_EQ(r.verdict, Verdict::NoWin);
+      continue;
+    }
+    ASSERT_EQ(r.verdict, Verdict::Win);
+    EXPECT_EQ(r.length(), p.length);
+    EXPECT_EQ(ValidVcfLine(board, Own, r.line, false), "");
+    // Within the brute force's reach, nothing shorter exists.
+    if (p.length <= 4) {
+      EXPECT_EQ(testing::BruteVcfLength(board, Own, p.length, false), p.length);
+    }
+  }
+  const PuzzleScore a = SolveThreatPuzzles(), b = SolveThreatPuzzles();
+  EXPECT_EQ(a.solved, a.total);
+  EXPECT_EQ(a.total, int(ThreatPuzzles().size()));
+  EXPECT_EQ(a.nodes, b.nodes);
 }
 
 }  // namespace

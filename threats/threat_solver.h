@@ -66,6 +66,8 @@ class ThreatSolver {
   DefenceResult VCTDefences(const Board& board, uint8_t defender, const ThreatBudget& budget);
 
   const SolverOptions& options() const { return options_; }
+  // Forgets every settled position (a benchmark's repeated searches start cold).
+  void ClearTable() { table_.Clear(); }
 
  private:
   enum class Kind { Vcf, Vct };
