@@ -369,6 +369,27 @@ TEST(ThreatSolverVcf, AgreesWithBruteForce) {
     ASSERT_NE(r.verdict, Verdict::Unknown);
     EXPECT_EQ(small.verdict, r.verdict);
     const int brute = testing::BruteVcfLength(board, Own, kMaxLength, exact);
+    // Fours are threats too: a VCT is never longer than the VCF, and never missing.
+    if (t % 4 == 0) {
+      const ThreatResult vct = solver.FindVCT(board, Own, Nodes(200'000));
+      if (r.verdict == Verdict::Win && r.length() <= solver.options().maxVctDepth) {
+        ASSERT_EQ(vct.verdict, Verdict::Win);
+        EXPECT_LE(vct.length(), r.length());
+      }
+      if (vct.verdict == Verdict::NoWin) {
+        EXPECT_EQ(r.verdict, Verdict::NoWin);
+      }
+      if (vct.verdict == Verdict::Win) {
+        Board played = board;
+        for (size_t k = 0; k < vct.line.size(); ++k) {
+          ASSERT_EQ(played.at(vct.line[k].x, vct.line[k].y), Empty);
+          if (k + 1 == vct.line.size()) {
+            EXPECT_TRUE(testing::PlainMakesFive(played, vct.line[k].x, vct.line[k].y, Own, exact));
+          }
+          played.at(vct.line[k].x, vct.line[k].y) = k % 2 ? Opponent : Own;
+        }
+      }
+    }
     if (r.verdict == Verdict::Win) {
       EXPECT_EQ(ValidVcfLine(board, Own, r.line, exact), "");
       EXPECT_EQ(small.length(), r.length());
