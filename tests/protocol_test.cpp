@@ -17,7 +17,7 @@
 #include "engine/engine.h"
 #include "tests/fuzz/reply_check.h"
 #include "tests/step_clock.h"
-#include "tools/game_rules.h"
+#include "tools/referee/game_rules.h"
 
 namespace kestrova {
 namespace {
