@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bench/positions.h"
-#include "patterns/scan.h"
+#include "patterns/scan_state.h"
 #include "search/turn.h"
 #include "threats/puzzles.h"
 #include "threats/threat_solver.h"

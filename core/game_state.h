@@ -23,7 +23,7 @@ struct GameState {
   int64_t GameRunningTime = 0;
   int64_t MaxMemory = 0;  // bytes; 0 = no limit
   int32_t TemplateCount = 0;
-  std::string Version = "v1.0.2";
+  std::string Version = KESTROVA_VERSION;
 };
 
 }  // namespace kestrova

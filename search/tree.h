@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "core/board.h"
-#include "patterns/scan.h"
+#include "patterns/scan_state.h"
 
 namespace kestrova {
 

@@ -13,7 +13,11 @@ std::string EngineCommand() {
 }
 
 std::string ToolPath() {
+#ifdef KESTROVA_TOOL_PATH
   return KESTROVA_TOOL_PATH;
+#else
+  return "kestrova-not-built";
+#endif
 }
 
 EngineProcess::EngineProcess() : EngineProcess(EngineCommand()) {}

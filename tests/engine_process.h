@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/subprocess.h"
+#include "tools/referee/subprocess.h"
 
 namespace kestrova::testing {
 

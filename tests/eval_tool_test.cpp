@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tests/engine_process.h"
-#include "tools/subprocess.h"
+#include "tools/referee/subprocess.h"
 
 namespace kestrova::testing {
 namespace {

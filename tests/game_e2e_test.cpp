@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/engine_process.h"
-#include "tools/game_rules.h"
+#include "tools/referee/game_rules.h"
 
 namespace kestrova {
 namespace {

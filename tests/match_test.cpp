@@ -16,10 +16,10 @@
 
 #include "core/game_state.h"
 #include "tests/engine_process.h"
-#include "tools/game_rules.h"
-#include "tools/openings.h"
-#include "tools/referee.h"
-#include "tools/sprt.h"
+#include "tools/referee/game_rules.h"
+#include "tools/match/openings.h"
+#include "tools/referee/referee.h"
+#include "tools/match/sprt.h"
 
 namespace kestrova::testing {
 namespace {

@@ -12,15 +12,15 @@
 #include <vector>
 
 #include "tests/engine_process.h"
-#include "tools/game_rules.h"
+#include "tools/referee/game_rules.h"
 
 namespace kestrova::testing {
 namespace {
 
 constexpr int64_t kReplyMs = 20000;
 constexpr int64_t kExitMs = 10000;
-const std::string kAbout =
-    "name=\"Kestrova\", version=\"v1.0.2\", author=\"Orrin Tavel\", country=\"Valdoria\"\r\n";
+const std::string kAbout = "name=\"Kestrova\", version=\"" KESTROVA_VERSION
+                           "\", author=\"Orrin Tavel\", country=\"Valdoria\"\r\n";
 
 // Each write is given time to arrive as a read of its own; then input ends by END or by
 // closing the pipe, and the engine must exit with status 0 having written exactly output.

@@ -17,13 +17,13 @@
 #include "engine/engine.h"
 #include "tests/fuzz/reply_check.h"
 #include "tests/step_clock.h"
-#include "tools/game_rules.h"
+#include "tools/referee/game_rules.h"
 
 namespace kestrova {
 namespace {
 
-const char* const kAbout =
-    "name=\"Kestrova\", version=\"v1.0.2\", author=\"Orrin Tavel\", country=\"Valdoria\"";
+const char* const kAbout = "name=\"Kestrova\", version=\"" KESTROVA_VERSION
+                           "\", author=\"Orrin Tavel\", country=\"Valdoria\"";
 
 // An engine and its command loop, which replies to it. Every clock reading moves the
 // clock on by one step and sleeping costs nothing, so a test never waits and a search

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "core/position_text.h"
-#include "patterns/scan.h"
+#include "patterns/scan_state.h"
 
 namespace kestrova {
 namespace {

@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "tests/engine_process.h"
-#include "tools/serve_games.h"
+#include "tools/serve/serve_games.h"
 
 namespace kestrova::testing {
 namespace {

@@ -1,4 +1,4 @@
-#include "tools/openings.h"
+#include "tools/match/openings.h"
 
 #include <cctype>
 #include <fstream>

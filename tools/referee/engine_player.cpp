@@ -1,4 +1,4 @@
-#include "tools/engine_player.h"
+#include "tools/referee/engine_player.h"
 
 #include <sys/wait.h>
 

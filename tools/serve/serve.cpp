@@ -12,7 +12,7 @@
 #include <thread>
 
 #include "tools/commands.h"
-#include "tools/serve_games.h"
+#include "tools/serve/serve_games.h"
 
 namespace kestrova::tools {
 namespace {

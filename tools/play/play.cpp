@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "tools/commands.h"
-#include "tools/game_session.h"
+#include "tools/referee/game_session.h"
 
 namespace kestrova::tools {
 namespace {

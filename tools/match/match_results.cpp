@@ -1,4 +1,4 @@
-#include "tools/match_results.h"
+#include "tools/match/match_results.h"
 
 #include <algorithm>
 #include <iterator>

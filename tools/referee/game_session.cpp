@@ -1,4 +1,4 @@
-#include "tools/game_session.h"
+#include "tools/referee/game_session.h"
 
 #include <cerrno>
 #include <cstdlib>

@@ -1,4 +1,4 @@
-#include "tools/game_rules.h"
+#include "tools/referee/game_rules.h"
 
 #include <algorithm>
 #include <cctype>

@@ -1,4 +1,4 @@
-#include "tools/subprocess.h"
+#include "tools/referee/subprocess.h"
 
 #include <dirent.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "tools/serve_games.h"
+#include "tools/serve/serve_games.h"
 
 #include <httplib.h>
 

@@ -1,4 +1,4 @@
-#include "tools/sprt.h"
+#include "tools/match/sprt.h"
 
 #include <cmath>
 #include <cstdio>

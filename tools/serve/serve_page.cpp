@@ -2,7 +2,7 @@
 // installed beside the tool and nothing is fetched from elsewhere.
 #include <string>
 
-#include "tools/serve_games.h"
+#include "tools/serve/serve_games.h"
 
 namespace kestrova::serve {
 

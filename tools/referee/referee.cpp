@@ -1,4 +1,4 @@
-#include "tools/referee.h"
+#include "tools/referee/referee.h"
 
 #include <algorithm>
 #include <cmath>

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/game_session.h"
+#include "tools/referee/game_session.h"
 
 namespace httplib {
 class Server;

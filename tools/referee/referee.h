@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/engine_player.h"
-#include "tools/game_rules.h"
+#include "tools/referee/engine_player.h"
+#include "tools/referee/game_rules.h"
 
 namespace kestrova::referee {
 

@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "tools/commands.h"
-#include "tools/match_results.h"
-#include "tools/openings.h"
-#include "tools/referee.h"
+#include "tools/match/match_results.h"
+#include "tools/match/openings.h"
+#include "tools/referee/referee.h"
 
 namespace kestrova::tools {
 namespace {

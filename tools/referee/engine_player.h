@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "tools/game_rules.h"
-#include "tools/subprocess.h"
+#include "tools/referee/game_rules.h"
+#include "tools/referee/subprocess.h"
 
 namespace kestrova::referee {
 

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <vector>
 
-#include "tools/game_rules.h"
+#include "tools/referee/game_rules.h"
 
 namespace kestrova::referee {
 

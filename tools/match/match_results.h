@@ -8,8 +8,8 @@
 #include <optional>
 #include <string>
 
-#include "tools/referee.h"
-#include "tools/sprt.h"
+#include "tools/referee/referee.h"
+#include "tools/match/sprt.h"
 
 namespace kestrova::referee {
 
