@@ -89,6 +89,11 @@ class ThreatSolver {
   Verdict SolveVct(uint8_t attacker, std::vector<Move>& line);
   bool VctAttack(int depth);
   bool VctDefend(int depth);
+  enum class Reply { TwoFives, Holds, Cut, Moves };
+  // Defender to move after an attacker's move with depth attacker moves in hand (that one
+  // included): TwoFives (they are in replies), Holds (the attack is over), Cut (too deep), or
+  // Moves: every reply the defender need consider.
+  Reply DefenderReplies(int depth, CellList& replies);
   bool DefenderHasVcf();
   // Cells that may refute a VCT whose main line is line: near its moves, and the defender's
   // fours.

@@ -82,41 +82,24 @@ bool ThreatSolver::VctAttack(int depth) {
   return won;
 }
 
-bool ThreatSolver::VctDefend(int depth) {
-  if (OutOfBudget()) return false;
+ThreatSolver::Reply ThreatSolver::DefenderReplies(int depth, CellList& replies) {
   const uint8_t attacker = attacker_, defender = OtherSide(attacker_);
-  CellList fives, threats;
+  replies.cells.clear();
+  CellList threats;
   index_.FiveCells(defender, threats);
-  if (!threats.empty()) return false;
-  index_.FiveCells(attacker, fives);
-  if (fives.size() >= 2) {
-    winLine_ = path_;
-    winLine_.push_back(fives[0]);
-    winLine_.push_back(fives[1]);
-    return true;
-  }
-  if (fives.size() == 1) {
-    const int block = fives[0];
-    Place(block, defender);
-    path_.push_back(block);
-    const bool won = VctAttack(depth - 1);
-    path_.pop_back();
-    Remove(block);
-    return won;
-  }
+  if (!threats.empty()) return Reply::Holds;
+  index_.FiveCells(attacker, replies);
+  if (replies.size() >= 2) return Reply::TwoFives;
+  if (replies.size() == 1) return Reply::Moves;  // the block is forced
   // No four: the attack stands only if some move would give it two five cells at once.
   CellList open, everywhere;
   index_.DoubleFiveCells(attacker, everywhere, open);
-  if (open.empty()) return false;
-  if (depth < 3) {
-    cut_ = true;
-    return false;
-  }
+  if (open.empty()) return Reply::Holds;
+  if (depth < 3) return Reply::Cut;
   // The defender moves first now: a VCF of its own beats the three.
-  if (DefenderHasVcf()) return false;
-  if (stopped_) return false;
+  if (DefenderHasVcf() || stopped_) return Reply::Holds;
   // Replies: every cell that leaves no such move, and every four of the defender's.
-  CellList candidates, replies, left;
+  CellList candidates, left;
   for (int x : open.cells) {
     candidates.Add(x);
     index_.CandidatesThrough(x, attacker, 3, candidates);
@@ -138,6 +121,27 @@ bool ThreatSolver::VctDefend(int depth) {
   }
   // Nothing holds it: any move loses, and the line shows one.
   if (replies.empty()) replies.Add(open[0]);
+  return Reply::Moves;
+}
+
+bool ThreatSolver::VctDefend(int depth) {
+  if (OutOfBudget()) return false;
+  CellList replies;
+  switch (DefenderReplies(depth, replies)) {
+    case Reply::TwoFives:
+      winLine_ = path_;
+      winLine_.push_back(replies[0]);
+      winLine_.push_back(replies[1]);
+      return true;
+    case Reply::Cut:
+      cut_ = true;
+      return false;
+    case Reply::Holds:
+      return false;
+    case Reply::Moves:
+      break;
+  }
+  const uint8_t defender = OtherSide(attacker_);
   std::vector<int> firstLine;
   for (int d : replies.cells) {
     Place(d, defender);
