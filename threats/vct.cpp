@@ -16,9 +16,44 @@ bool ThreatSolver::DefenderHasVcf() {
   return v != Verdict::NoWin;
 }
 
+bool ThreatSolver::VctMoves(int depth, CellList& moves, bool& threesCut) {
+  const uint8_t attacker = attacker_, defender = OtherSide(attacker_);
+  CellList threats, candidates, threes, fives, near, made;
+  moves.cells.clear();
+  index_.FiveCells(defender, threats);
+  if (threats.size() >= 2) return false;
+  if (threats.size() == 1) {
+    moves.Add(threats[0]);  // blocked first, threat or not
+    return true;
+  }
+  index_.FourCandidates(attacker, candidates);
+  OrderFours(candidates);
+  // An open three needs two more moves after it: the open four and the five.
+  if (depth >= 3) {
+    index_.ThreeCandidates(attacker, threes);
+    OrderFours(threes);
+    for (int c : threes.cells) candidates.Add(c);
+  } else {
+    threesCut = true;
+  }
+  for (int c : candidates.cells) {
+    Place(c, attacker);
+    index_.FiveCells(attacker, fives);
+    bool threat = !fives.empty();
+    if (!threat) {
+      near.cells.assign(1, c);
+      index_.DoubleFiveCells(attacker, near, made);
+      threat = !made.empty();
+    }
+    Remove(c);
+    if (threat) moves.Add(c);
+  }
+  return true;
+}
+
 bool ThreatSolver::VctAttack(int depth) {
   if (OutOfBudget()) return false;
-  const uint8_t attacker = attacker_, defender = OtherSide(attacker_);
+  const uint8_t attacker = attacker_;
   CellList fives;
   index_.FiveCells(attacker, fives);
   if (!fives.empty()) {
@@ -35,45 +70,20 @@ bool ThreatSolver::VctAttack(int depth) {
     if (e->failDepth != kProven) cut_ = true;
     return false;
   }
-  CellList threats, moves, threes;
+  CellList moves;
   bool threesCut = false;
-  index_.FiveCells(defender, threats);
-  if (threats.size() >= 2) {
+  if (!VctMoves(depth, moves, threesCut)) {
     table_.StoreFail(key, kProven);
     return false;
-  }
-  if (threats.size() == 1) {
-    moves.Add(threats[0]);
-  } else {
-    index_.FourCandidates(attacker, moves);
-    OrderFours(moves);
-    // An open three needs two more moves after it: the open four and the five.
-    if (depth >= 3) {
-      index_.ThreeCandidates(attacker, threes);
-      OrderFours(threes);
-      for (int c : threes.cells) moves.Add(c);
-    } else {
-      threesCut = true;
-    }
   }
   const bool outerCut = cut_;
   cut_ = threesCut;
   bool won = false;
-  CellList near, made;
   for (int c : moves.cells) {
     Place(c, attacker);
-    index_.FiveCells(attacker, fives);
-    bool threat = !fives.empty() || threats.size() == 1;
-    if (!threat) {
-      near.cells.assign(1, c);
-      index_.DoubleFiveCells(attacker, near, made);
-      threat = !made.empty();
-    }
-    if (threat) {
-      path_.push_back(c);
-      won = VctDefend(depth);
-      path_.pop_back();
-    }
+    path_.push_back(c);
+    won = VctDefend(depth);
+    path_.pop_back();
     Remove(c);
     if (won || stopped_) break;
   }
@@ -157,6 +167,7 @@ bool ThreatSolver::VctDefend(int depth) {
 }
 
 Verdict ThreatSolver::SolveVct(uint8_t attacker, std::vector<Move>& line) {
+  if (options_.proofNumberVct) return SolveVctPns(attacker, line);
   const uint8_t outerAttacker = attacker_;
   attacker_ = attacker;
   Verdict verdict = Verdict::Unknown;
