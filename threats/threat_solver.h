@@ -125,6 +125,7 @@ class ThreatSolver {
   ThreatBudget budget_;
   int64_t nodes_ = 0;
   bool stopped_ = false;
+  bool deadlineHit_ = false;
   bool cut_ = false;       // a depth limit, not the position, ended some line of this iteration
   std::vector<int> path_;  // moves of the current line, both sides
   std::vector<int> winLine_;
