@@ -7,6 +7,8 @@
 #include "bench/positions.h"
 #include "patterns/scan_state.h"
 #include "search/turn.h"
+#include "threats/puzzles.h"
+#include "threats/threat_solver.h"
 
 namespace kestrova {
 namespace {
@@ -143,6 +145,42 @@ void BM_WindowLookups(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_WindowLookups);
+
+// The threat solver's VCF on the puzzle positions, each from a cold table: nodes per second.
+void BM_ThreatVcf(benchmark::State& state) {
+  std::vector<Board> boards;
+  for (const ThreatPuzzle& p : ThreatPuzzles()) {
+    Board board;
+    std::string error;
+    if (ParsePosition(p.text, board, error)) boards.push_back(board);
+  }
+  ThreatSolver solver(SolverOptions{Rule::Freestyle, size_t(1) << 14});
+  int64_t nodes = 0;
+  size_t k = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    solver.ClearTable();
+    state.ResumeTiming();
+    const ThreatResult r = solver.FindVCF(boards[k], Own, ThreatBudget{1'000'000, -1, nullptr});
+    benchmark::DoNotOptimize(r);
+    nodes += r.nodes;
+    if (++k == boards.size()) k = 0;
+  }
+  state.counters["nodes/s"] = benchmark::Counter(double(nodes), benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ThreatVcf);
+
+// The bench command's line: the whole puzzle set, solved and nodes.
+void BM_ThreatPuzzles(benchmark::State& state) {
+  PuzzleScore score;
+  for (auto _ : state) score = SolveThreatPuzzles();
+  state.counters["solved"] = score.solved;
+  state.counters["total"] = score.total;
+  state.counters["nodes"] = double(score.nodes);
+  state.counters["nodes/s"] = benchmark::Counter(double(score.nodes) * double(state.iterations()),
+                                                 benchmark::Counter::kIsRate);
+}
+BENCHMARK(BM_ThreatPuzzles)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 }  // namespace kestrova
