@@ -369,15 +369,22 @@ TEST(ThreatSolverVcf, AgreesWithBruteForce) {
     ASSERT_NE(r.verdict, Verdict::Unknown);
     EXPECT_EQ(small.verdict, r.verdict);
     const int brute = testing::BruteVcfLength(board, Own, kMaxLength, exact);
-    // Fours are threats too: a VCT is never longer than the VCF, and never missing.
+    // Fours are threats too: a VCT is never longer than the VCF (the depth-first search finds
+    // the shortest), and never missing; both VCT searches agree where both settle.
     if (t % 4 == 0) {
-      const ThreatResult vct = solver.FindVCT(board, Own, Nodes(200'000));
+      ThreatSolver deepening(SolverOptions{rule, size_t(1) << 16, 8, false});
+      const ThreatResult shortest = deepening.FindVCT(board, Own, Nodes(400'000));
+      const ThreatResult vct = solver.FindVCT(board, Own, Nodes(400'000));
       if (r.verdict == Verdict::Win && r.length() <= solver.options().maxVctDepth) {
         ASSERT_EQ(vct.verdict, Verdict::Win);
-        EXPECT_LE(vct.length(), r.length());
+        ASSERT_EQ(shortest.verdict, Verdict::Win);
+        EXPECT_LE(shortest.length(), r.length());
       }
       if (vct.verdict == Verdict::NoWin) {
         EXPECT_EQ(r.verdict, Verdict::NoWin);
+      }
+      if (vct.verdict != Verdict::Unknown && shortest.verdict != Verdict::Unknown) {
+        EXPECT_EQ(vct.verdict, shortest.verdict);
       }
       if (vct.verdict == Verdict::Win) {
         Board played = board;

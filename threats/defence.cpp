@@ -105,12 +105,22 @@ int ThreatSolver::BestDefence(Kind kind, uint8_t defender, int foursLeft, Defenc
   if (threat == Verdict::NoWin) return 0;
   if (threat != Verdict::Win) return kUnknownLength;
   int best = -1, worst = 0;
-  for (int d : DefenceCandidates(kind, line, defender)) {
+  const std::vector<int> candidates = DefenceCandidates(kind, line, defender);
+  const int64_t limit = budget_.maxNodes;
+  for (size_t k = 0; k < candidates.size(); ++k) {
+    const int d = candidates[k];
     if (stopped_) {
       if (out) out->undecided.push_back(CellMove(d));
       continue;
     }
-    const int length = AfterDefence(kind, d, defender, foursLeft);
+    // An even share of what is left, so that one hard candidate leaves the rest their turn.
+    budget_.maxNodes = nodes_ + (limit - nodes_) / int64_t(candidates.size() - k);
+    int length = AfterDefence(kind, d, defender, foursLeft);
+    budget_.maxNodes = limit;
+    if (stopped_ && !deadlineHit_ && nodes_ < limit) {
+      stopped_ = false;
+      length = kUnknownLength;
+    }
     if (length == 0) {
       if (!out) return 0;
       out->defences.push_back(CellMove(d));

@@ -49,7 +49,8 @@ struct DefenceResult {
 struct SolverOptions {
   Rule rule = Rule::Freestyle;
   size_t tableEntries = size_t(1) << 18;
-  int maxVctDepth = 8;  // attacker moves a VCT may take
+  int maxVctDepth = 8;         // attacker moves a VCT may take
+  bool proofNumberVct = true;  // false: iterative deepening instead of proof numbers
 };
 
 class ThreatSolver {
@@ -87,8 +88,17 @@ class ThreatSolver {
   bool LineHolds(const std::vector<Move>& line, uint8_t attacker);
 
   Verdict SolveVct(uint8_t attacker, std::vector<Move>& line);
+  Verdict SolveVctPns(uint8_t attacker, std::vector<Move>& line);
   bool VctAttack(int depth);
+  // Attacker to move: its fours and threes, fours first, or only the block of a defender's
+  // four; false when the defender has two fives. threesCut: the depth left no room for threes.
+  bool VctMoves(int depth, CellList& moves, bool& threesCut);
   bool VctDefend(int depth);
+  enum class Reply { TwoFives, Holds, Cut, Moves };
+  // Defender to move after an attacker's move with depth attacker moves in hand (that one
+  // included): TwoFives (they are in replies), Holds (the attack is over), Cut (too deep), or
+  // Moves: every reply the defender need consider.
+  Reply DefenderReplies(int depth, CellList& replies);
   bool DefenderHasVcf();
   // Cells that may refute a VCT whose main line is line: near its moves, and the defender's
   // fours.
@@ -115,6 +125,7 @@ class ThreatSolver {
   ThreatBudget budget_;
   int64_t nodes_ = 0;
   bool stopped_ = false;
+  bool deadlineHit_ = false;
   bool cut_ = false;       // a depth limit, not the position, ended some line of this iteration
   std::vector<int> path_;  // moves of the current line, both sides
   std::vector<int> winLine_;

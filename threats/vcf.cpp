@@ -43,7 +43,7 @@ bool ThreatSolver::Prepare(const Board& board, uint8_t attacker, const ThreatBud
                            std::string& error) {
   budget_ = budget;
   nodes_ = 0;
-  stopped_ = false;
+  stopped_ = deadlineHit_ = false;
   path_.clear();
   winLine_.clear();
   error = CheckBoard(board, attacker);
@@ -79,7 +79,7 @@ bool ThreatSolver::OutOfBudget() {
   // Reading the clock costs more than a node: once every 1024 nodes.
   if ((nodes_ & 1023) == 0 && budget_.clock && budget_.deadlineMs >= 0 &&
       budget_.clock->NowMs() >= budget_.deadlineMs)
-    stopped_ = true;
+    stopped_ = deadlineHit_ = true;
   return stopped_;
 }
 

@@ -16,9 +16,44 @@ bool ThreatSolver::DefenderHasVcf() {
   return v != Verdict::NoWin;
 }
 
+bool ThreatSolver::VctMoves(int depth, CellList& moves, bool& threesCut) {
+  const uint8_t attacker = attacker_, defender = OtherSide(attacker_);
+  CellList threats, candidates, threes, fives, near, made;
+  moves.cells.clear();
+  index_.FiveCells(defender, threats);
+  if (threats.size() >= 2) return false;
+  if (threats.size() == 1) {
+    moves.Add(threats[0]);  // blocked first, threat or not
+    return true;
+  }
+  index_.FourCandidates(attacker, candidates);
+  OrderFours(candidates);
+  // An open three needs two more moves after it: the open four and the five.
+  if (depth >= 3) {
+    index_.ThreeCandidates(attacker, threes);
+    OrderFours(threes);
+    for (int c : threes.cells) candidates.Add(c);
+  } else {
+    threesCut = true;
+  }
+  for (int c : candidates.cells) {
+    Place(c, attacker);
+    index_.FiveCells(attacker, fives);
+    bool threat = !fives.empty();
+    if (!threat) {
+      near.cells.assign(1, c);
+      index_.DoubleFiveCells(attacker, near, made);
+      threat = !made.empty();
+    }
+    Remove(c);
+    if (threat) moves.Add(c);
+  }
+  return true;
+}
+
 bool ThreatSolver::VctAttack(int depth) {
   if (OutOfBudget()) return false;
-  const uint8_t attacker = attacker_, defender = OtherSide(attacker_);
+  const uint8_t attacker = attacker_;
   CellList fives;
   index_.FiveCells(attacker, fives);
   if (!fives.empty()) {
@@ -35,45 +70,20 @@ bool ThreatSolver::VctAttack(int depth) {
     if (e->failDepth != kProven) cut_ = true;
     return false;
   }
-  CellList threats, moves, threes;
+  CellList moves;
   bool threesCut = false;
-  index_.FiveCells(defender, threats);
-  if (threats.size() >= 2) {
+  if (!VctMoves(depth, moves, threesCut)) {
     table_.StoreFail(key, kProven);
     return false;
-  }
-  if (threats.size() == 1) {
-    moves.Add(threats[0]);
-  } else {
-    index_.FourCandidates(attacker, moves);
-    OrderFours(moves);
-    // An open three needs two more moves after it: the open four and the five.
-    if (depth >= 3) {
-      index_.ThreeCandidates(attacker, threes);
-      OrderFours(threes);
-      for (int c : threes.cells) moves.Add(c);
-    } else {
-      threesCut = true;
-    }
   }
   const bool outerCut = cut_;
   cut_ = threesCut;
   bool won = false;
-  CellList near, made;
   for (int c : moves.cells) {
     Place(c, attacker);
-    index_.FiveCells(attacker, fives);
-    bool threat = !fives.empty() || threats.size() == 1;
-    if (!threat) {
-      near.cells.assign(1, c);
-      index_.DoubleFiveCells(attacker, near, made);
-      threat = !made.empty();
-    }
-    if (threat) {
-      path_.push_back(c);
-      won = VctDefend(depth);
-      path_.pop_back();
-    }
+    path_.push_back(c);
+    won = VctDefend(depth);
+    path_.pop_back();
     Remove(c);
     if (won || stopped_) break;
   }
@@ -82,41 +92,24 @@ bool ThreatSolver::VctAttack(int depth) {
   return won;
 }
 
-bool ThreatSolver::VctDefend(int depth) {
-  if (OutOfBudget()) return false;
+ThreatSolver::Reply ThreatSolver::DefenderReplies(int depth, CellList& replies) {
   const uint8_t attacker = attacker_, defender = OtherSide(attacker_);
-  CellList fives, threats;
+  replies.cells.clear();
+  CellList threats;
   index_.FiveCells(defender, threats);
-  if (!threats.empty()) return false;
-  index_.FiveCells(attacker, fives);
-  if (fives.size() >= 2) {
-    winLine_ = path_;
-    winLine_.push_back(fives[0]);
-    winLine_.push_back(fives[1]);
-    return true;
-  }
-  if (fives.size() == 1) {
-    const int block = fives[0];
-    Place(block, defender);
-    path_.push_back(block);
-    const bool won = VctAttack(depth - 1);
-    path_.pop_back();
-    Remove(block);
-    return won;
-  }
+  if (!threats.empty()) return Reply::Holds;
+  index_.FiveCells(attacker, replies);
+  if (replies.size() >= 2) return Reply::TwoFives;
+  if (replies.size() == 1) return Reply::Moves;  // the block is forced
   // No four: the attack stands only if some move would give it two five cells at once.
   CellList open, everywhere;
   index_.DoubleFiveCells(attacker, everywhere, open);
-  if (open.empty()) return false;
-  if (depth < 3) {
-    cut_ = true;
-    return false;
-  }
+  if (open.empty()) return Reply::Holds;
+  if (depth < 3) return Reply::Cut;
   // The defender moves first now: a VCF of its own beats the three.
-  if (DefenderHasVcf()) return false;
-  if (stopped_) return false;
+  if (DefenderHasVcf() || stopped_) return Reply::Holds;
   // Replies: every cell that leaves no such move, and every four of the defender's.
-  CellList candidates, replies, left;
+  CellList candidates, left;
   for (int x : open.cells) {
     candidates.Add(x);
     index_.CandidatesThrough(x, attacker, 3, candidates);
@@ -138,6 +131,27 @@ bool ThreatSolver::VctDefend(int depth) {
   }
   // Nothing holds it: any move loses, and the line shows one.
   if (replies.empty()) replies.Add(open[0]);
+  return Reply::Moves;
+}
+
+bool ThreatSolver::VctDefend(int depth) {
+  if (OutOfBudget()) return false;
+  CellList replies;
+  switch (DefenderReplies(depth, replies)) {
+    case Reply::TwoFives:
+      winLine_ = path_;
+      winLine_.push_back(replies[0]);
+      winLine_.push_back(replies[1]);
+      return true;
+    case Reply::Cut:
+      cut_ = true;
+      return false;
+    case Reply::Holds:
+      return false;
+    case Reply::Moves:
+      break;
+  }
+  const uint8_t defender = OtherSide(attacker_);
   std::vector<int> firstLine;
   for (int d : replies.cells) {
     Place(d, defender);
@@ -153,6 +167,7 @@ bool ThreatSolver::VctDefend(int depth) {
 }
 
 Verdict ThreatSolver::SolveVct(uint8_t attacker, std::vector<Move>& line) {
+  if (options_.proofNumberVct) return SolveVctPns(attacker, line);
   const uint8_t outerAttacker = attacker_;
   attacker_ = attacker;
   Verdict verdict = Verdict::Unknown;

@@ -1,0 +1,38 @@
+// What the threat solver says about the root before the search: a forced win to play at once,
+// or the only moves that do not lose to a forced win of the opponent's.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "core/board.h"
+#include "core/clock.h"
+#include "core/game_state.h"
+#include "threats/threat_solver.h"
+
+namespace kestrova {
+
+struct RootThreats {
+  enum class Kind {
+    None,        // nothing proven: the search decides alone
+    Play,        // play move now: our own forced win, or the best of a lost position
+    Restricted,  // the opponent has a forced win: only the moves in allowed refute it
+  };
+  Kind kind = Kind::None;
+  Move move{};
+  std::vector<Move> allowed;
+  const char* reason = "";  // for the trace
+  int64_t nodes = 0;
+};
+
+// Side Own to move on board. In this order: our VCF, the opponent's VCF (the moves that refute
+// it, or the one that makes it longest), our VCT, the opponent's VCT, as far as the deadline
+// on clock allows; a search cut short by it proves nothing and changes nothing.
+RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& clock,
+                           int64_t deadlineMs);
+
+// The part of a turn the solver may take: a quarter of what the time band lets the search
+// think, at least a millisecond.
+int64_t ThreatDeadline(const GameState& game);
+
+}  // namespace kestrova
