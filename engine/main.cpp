@@ -1,16 +1,41 @@
 // pbrain-kestrova: the engine as a manager starts it, protocol on stdin and stdout.
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <memory>
 
-#include "engine/io.h"
 #include "core/log.h"
+#include "engine/io.h"
 #include "engine/protocol.h"
 
-int main() {
+namespace {
+
+constexpr const char* kUsage =
+    "usage: pbrain-kestrova [--no-threats]\n"
+    "  a gomoku engine for game managers: the protocol on stdin and stdout\n"
+    "  --no-threats  play by the tree search alone, without the threat solver\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
   using namespace kestrova;
   SteadyClock clock;  // its first reading is the zero of every time in the engine
+  bool useThreats = true;
+  for (int k = 1; k < argc; ++k) {
+    if (std::strcmp(argv[k], "--no-threats") == 0) {
+      useThreats = false;
+    } else if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    } else {
+      // Managers start engines without arguments: an unknown one is a mistake of the user's.
+      std::fprintf(stderr, "pbrain-kestrova: unknown option '%s'\n%s", argv[k], kUsage);
+      return 2;
+    }
+  }
   PrepareStdio();
   auto engine = std::make_unique<Engine>(clock, RandomSeed());
+  engine->search.useThreats = useThreats;
   FdReplySink out(kStdoutFd);
   CommandLoop loop(*engine, out);
   Log("started!");

@@ -3,6 +3,11 @@
 #include <algorithm>
 
 namespace kestrova {
+namespace {
+
+constexpr int64_t kMinThreatMs = 20;
+
+}  // namespace
 
 int64_t ThreatDeadline(const GameState& game) {
   const int64_t msRemainingGameTime = game.msMatchTime - game.GameRunningTime;
@@ -18,7 +23,12 @@ int64_t ThreatDeadline(const GameState& game) {
     think = std::min(think, game.msTurnTime - std::min<int64_t>(500, game.msTurnTime / 10));
   else
     think = 0;  // "as fast as possible"
-  return game.TurnStartTime + std::max<int64_t>(1, think / 4);
+  // A few milliseconds settle most short wins even in the fastest bands; a hundredth of
+  // the game time left keeps that from ever mattering to the game clock.
+  int64_t cap = std::max<int64_t>(think / 4, kMinThreatMs);
+  if (msRemainingGameTime >= 0)
+    cap = std::min(cap, std::max<int64_t>(1, msRemainingGameTime / 100));
+  return game.TurnStartTime + cap;
 }
 
 RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& clock,
@@ -37,7 +47,8 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
 
   const ThreatResult ownVcf = solver.FindVCF(board, Own, budget);
   out.nodes += ownVcf.nodes;
-  if (ownVcf.verdict == Verdict::Win && !ownVcf.line.empty()) return play(ownVcf.line[0], "own VCF");
+  if (ownVcf.verdict == Verdict::Win && !ownVcf.line.empty())
+    return play(ownVcf.line[0], "own VCF");
   if (ownVcf.verdict == Verdict::Invalid) return out;
 
   const DefenceResult vcf = solver.VCFDefences(board, Own, budget);
@@ -56,7 +67,8 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
 
   const ThreatResult ownVct = solver.FindVCT(board, Own, budget);
   out.nodes += ownVct.nodes;
-  if (ownVct.verdict == Verdict::Win && !ownVct.line.empty()) return play(ownVct.line[0], "own VCT");
+  if (ownVct.verdict == Verdict::Win && !ownVct.line.empty())
+    return play(ownVct.line[0], "own VCT");
 
   const DefenceResult vct = solver.VCTDefences(board, Own, budget);
   out.nodes += vct.nodes;

@@ -8,6 +8,7 @@
 
 #include "core/board.h"
 #include "patterns/scan_state.h"
+#include "threats/threat_solver.h"
 
 namespace kestrova {
 
@@ -91,6 +92,9 @@ struct Search {
   std::vector<PlacedStone> placed;
   std::vector<PlacedStone> pathScratch;
   Rng rng;
+  // Consulted before each searched turn; off, the turn is the tree search alone.
+  bool useThreats = true;
+  ThreatSolver solver;
 };
 
 // Discards every node and starts a tree of one zeroed node, index 0.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/log.h"
+#include "search/root_threats.h"
 
 namespace kestrova {
 namespace {
@@ -199,6 +200,39 @@ int32_t FinalChoice(Search& search) {
   return best;
 }
 
+int32_t FinalChoiceAmong(Search& search, const std::vector<Move>& allowed) {
+  const TreeNode& root = search.nodes[search.rootIndex];
+  float bestAverage = -1000000.0f;
+  int32_t best = -1;
+  for (int k = 1; k <= root.ChildCount; ++k) {
+    const TreeNode& c = search.nodes[root.child(k)];
+    const bool isAllowed = std::any_of(allowed.begin(), allowed.end(),
+                                       [&c](Move m) { return m.x == c.x && m.y == c.y; });
+    if (!isAllowed || c.Visits == 0) continue;
+    const double average = double(c.Total) / c.Visits;
+    if (!(bestAverage >= average)) {
+      bestAverage = static_cast<float>(average);
+      best = root.child(k);
+    }
+  }
+  return best;
+}
+
+Move BestByScan(Search& search, const Board& board, const std::vector<Move>& moves) {
+  Move best = moves.front();
+  int32_t bestValue = INT32_MIN;
+  Board after = board;
+  for (const Move m : moves) {
+    if (after.at(m.x, m.y) != Empty) continue;
+    after.at(m.x, m.y) = Own;
+    SPointList spoints;
+    const int32_t value = search.scanner.FindSPoints(after, spoints, Opponent);
+    after.at(m.x, m.y) = Empty;
+    if (value > bestValue) bestValue = value, best = m;
+  }
+  return best;
+}
+
 int32_t SearchFixed(GameState& game, Search& search, int64_t iterations) {
   PrepareRoot(game, search);
   for (int64_t k = 0; k < iterations && !search.storeFull; ++k) Iterate(search, search.rootIndex);
@@ -212,6 +246,27 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
     PrepareRoot(game, search);
     FollowChoice(search, ChildAt(search, search.rootIndex, x, y));
     return FinishTurn(game, search, clock, x, y);
+  }
+  std::vector<Move> allowed;  // empty: every root move
+  if (search.useThreats) {
+    const RootThreats threats =
+        ConsultThreats(game.GameBoard, search.solver, clock, ThreatDeadline(game));
+    Log("Threats: ", threats.reason, " nodes ", threats.nodes);
+    Move now{};
+    bool playNow = false;
+    if (threats.kind == RootThreats::Kind::Play) {
+      now = threats.move;
+      playNow = true;
+    } else if (threats.kind == RootThreats::Kind::Restricted) {
+      allowed = threats.allowed;
+      // One refutation is the only sensible move: no search can find a better one.
+      if (allowed.size() == 1) now = allowed[0], playNow = true;
+    }
+    if (playNow && InPlayingArea(now.x, now.y) && game.GameBoard.at(now.x, now.y) == Empty) {
+      PrepareRoot(game, search);
+      FollowChoice(search, ChildAt(search, search.rootIndex, now.x, now.y));
+      return FinishTurn(game, search, clock, now.x, now.y);
+    }
   }
   SPointList spoints;
   const int32_t RetScore = search.scanner.FindSPoints(game.GameBoard, spoints, Own);
@@ -232,10 +287,15 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
   PrepareRoot(game, search);
   RunSearch(game, search, clock);
 
-  const int32_t chosen = FinalChoice(search);
+  const int32_t chosen = allowed.empty() ? FinalChoice(search) : FinalChoiceAmong(search, allowed);
   if (chosen >= 0) {
     x = search.nodes[chosen].x;
     y = search.nodes[chosen].y;
+  } else if (!allowed.empty()) {
+    // No refutation was searched: the one the scan likes best.
+    const Move m = BestByScan(search, game.GameBoard, allowed);
+    x = m.x;
+    y = m.y;
   } else {
     // Nothing searched: the scan's best point.
     x = spoints[1].x;

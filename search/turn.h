@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "core/clock.h"
 #include "core/game_state.h"
@@ -20,6 +21,12 @@ void PrepareRoot(GameState& game, Search& search);
 
 // The root child chosen as the move, or -1 when the root has no child.
 int32_t FinalChoice(Search& search);
+
+// The best searched root child among the allowed moves, or -1 when none was searched.
+int32_t FinalChoiceAmong(Search& search, const std::vector<Move>& allowed);
+
+// The move whose position the scan values best for side 2, side 3 to move after it.
+Move BestByScan(Search& search, const Board& board, const std::vector<Move>& moves);
 
 // A search of a fixed number of iterations from GameBoard, with no clock involved: the
 // bench's deterministic search. Returns the chosen root child, or -1.

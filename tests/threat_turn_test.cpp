@@ -1,0 +1,146 @@
+// The turn driver with the threat solver: forced wins are played, forced losses refuted, in
+// every time band; switched off, the turn is the tree search alone.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "core/position_text.h"
+#include "search/turn.h"
+#include "tests/step_clock.h"
+#include "threats/puzzles.h"
+
+namespace kestrova {
+namespace {
+
+const Patterns& TestPatterns() {
+  static const Patterns patterns = BuiltPatterns();
+  return patterns;
+}
+
+// Match time, then turn time: each time band, a short turn, and "as fast as possible".
+constexpr std::pair<int64_t, int64_t> kLimits[] = {
+    {10000000, 1000}, {45000, 1000}, {20000, 1000}, {10000, 1000}, {10000000, 300}, {10000000, 0}};
+// The test clock ticks a millisecond per reading, about every thousand solver nodes: a win
+// this quick is found within the smallest share of a turn the solver gets.
+constexpr int64_t kQuickNodes = 10000;
+
+struct Turn {
+  Turn(const Board& board, int64_t matchTime, int64_t turnTime, bool threats = true)
+      : clock(1), search(TestPatterns(), 7) {
+    game.GameBoard = board;
+    game.msMatchTime = matchTime;
+    game.msTurnTime = turnTime;
+    search.useThreats = threats;
+  }
+  // The engine's move, as board indices, played on GameBoard.
+  Move Play() {
+    game.TurnStartTime = clock.NowMs();
+    const std::string reply = PlayTurn(game, search, clock);
+    Move m{-1, -1};
+    if (std::sscanf(reply.c_str(), "%d,%d", &m.x, &m.y) == 2) ++m.x, ++m.y;
+    return m;
+  }
+  testing::StepClock clock;
+  GameState game;
+  Search search;
+};
+
+Board Swapped(const Board& board) {
+  Board out = board;
+  for (auto& c : out.cells) c = c == Own ? uint8_t(Opponent) : c == Opponent ? uint8_t(Own) : c;
+  return out;
+}
+
+ThreatBudget Unlimited() {
+  return ThreatBudget{50'000'000, -1, nullptr};
+}
+
+// Side 3 to move after our move: true when we made five, or no reply of its keeps it from
+// losing to a VCF.
+bool StillWins(ThreatSolver& solver, const Board& after) {
+  int x = 0, y = 0;
+  // A five of ours: every cell of it, emptied, is a five cell of ours again.
+  for (int k = 0; k < kCells; ++k)
+    if (after.cells[k] == Own) {
+      Board without = after;
+      without.cells[k] = Empty;
+      int n = FiveCells(without, Own, x, y);
+      if (n > 0 && x * kGrid + y == k) return true;
+    }
+  const DefenceResult d = solver.VCFDefences(after, Opponent, Unlimited());
+  return d.threat == Verdict::Win && d.defences.empty() && d.undecided.empty();
+}
+
+TEST(ThreatTurnTest, AVcfOnTheBoardIsPlayedInEveryBand) {
+  ThreatSolver judge;
+  int puzzles = 0;
+  for (const ThreatPuzzle& p : ThreatPuzzles()) {
+    if (p.length == 0) continue;
+    Board board;
+    std::string error;
+    ASSERT_TRUE(ParsePosition(p.text, board, error)) << error;
+    ++puzzles;
+    const bool quick = judge.FindVCF(board, Own, Unlimited()).nodes <= kQuickNodes;
+    for (const auto& limits : kLimits) {
+      if (!quick && &limits != &kLimits[0]) continue;  // needs a long turn
+      const auto [matchTime, turnTime] = limits;
+      Turn t(board, matchTime, turnTime);
+      const Move m = t.Play();
+      ASSERT_TRUE(InPlayingArea(m.x, m.y)) << p.length;
+      EXPECT_TRUE(StillWins(judge, t.game.GameBoard))
+          << "VCF of " << p.length << ", limits " << matchTime << "/" << turnTime << ": played "
+          << m.x - 1 << "," << m.y - 1 << "\n"
+          << FormatPosition(board);
+      EXPECT_EQ(t.search.lastIterations, 0) << "a proven win needs no search";
+    }
+  }
+  EXPECT_GE(puzzles, 3);
+}
+
+TEST(ThreatTurnTest, FacingAVcfTheEngineRefutesIt) {
+  ThreatSolver judge;
+  int refutable = 0;
+  for (const ThreatPuzzle& p : ThreatPuzzles()) {
+    if (p.length == 0) continue;
+    Board board;
+    std::string error;
+    ASSERT_TRUE(ParsePosition(p.text, board, error)) << error;
+    board = Swapped(board);  // the opponent has the VCF, we are to move
+    // A few refutation sets take the judge seconds to settle: those are left out.
+    const DefenceResult d = judge.VCFDefences(board, Own, ThreatBudget{2'000'000, -1, nullptr});
+    if (!d.undecided.empty() || d.threat == Verdict::Unknown) continue;
+    ASSERT_EQ(d.threat, Verdict::Win);
+    const bool ownWin = judge.FindVCF(board, Own, Unlimited()).verdict == Verdict::Win;
+    if (d.defences.empty() && !ownWin) continue;  // lost whatever we do
+    ++refutable;
+    // The longest and the shortest band, and a short turn.
+    for (const int band : {0, 3, 4}) {
+      const auto [matchTime, turnTime] = kLimits[band];
+      Turn t(board, matchTime, turnTime);
+      const Move m = t.Play();
+      ASSERT_TRUE(InPlayingArea(m.x, m.y));
+      const bool refuted =
+          judge.FindVCF(t.game.GameBoard, Opponent, Unlimited()).verdict == Verdict::NoWin;
+      EXPECT_TRUE(refuted || StillWins(judge, t.game.GameBoard))
+          << "limits " << matchTime << "/" << turnTime << ": played " << m.x - 1 << "," << m.y - 1
+          << "\n"
+          << FormatPosition(board);
+    }
+  }
+  EXPECT_GE(refutable, 1);
+}
+
+TEST(ThreatTurnTest, SwitchedOffTheTurnIsTheSearchAlone) {
+  const ThreatPuzzle& p = ThreatPuzzles()[0];
+  Board board;
+  std::string error;
+  ASSERT_TRUE(ParsePosition(p.text, board, error)) << error;
+  Turn on(board, 10000000, 5000), off(board, 10000000, 5000, false);
+  on.Play();
+  off.Play();
+  EXPECT_EQ(on.search.lastIterations, 0);
+  EXPECT_GT(off.search.lastIterations, 0);
+}
+
+}  // namespace
+}  // namespace kestrova
