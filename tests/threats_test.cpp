@@ -241,6 +241,14 @@ TEST(ThreatSolverBudget, RunningOutIsUnknownNeverNoWin) {
   EXPECT_LE(t.nodes, 4 * 1024 + 1);
   // Given the time, the same search wins.
   EXPECT_EQ(timed.FindVCF(board, Own, Nodes(1'000'000)).verdict, Verdict::Win);
+  // Defences stop at the deadline too, and leave what they could not try undecided (the
+  // table still holds the threat's proof, so that much is found in time).
+  kestrova::testing::StepClock defenceClock(1);
+  const DefenceResult d =
+      timed.VCFDefences(board, Opponent, ThreatBudget{1'000'000, 20, &defenceClock});
+  EXPECT_LE(d.nodes, 21 * 1024 + 1);
+  EXPECT_EQ(d.threat, Verdict::Win);
+  EXPECT_FALSE(d.undecided.empty());
 }
 
 struct DefenceCase {
