@@ -6,6 +6,9 @@ namespace kestrova {
 namespace {
 
 constexpr int64_t kMinThreatMs = 20;
+// The proof-number search keeps its tree while it runs: this bound keeps it to a few MB,
+// inside the part of max_memory the node store leaves to the rest of the process.
+constexpr int64_t kMaxVctNodes = 200'000;
 
 }  // namespace
 
@@ -65,6 +68,7 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
   }
   if (vcf.threat != Verdict::NoWin || ownVcf.verdict != Verdict::NoWin) return out;
 
+  budget.maxNodes = kMaxVctNodes;
   const ThreatResult ownVct = solver.FindVCT(board, Own, budget);
   out.nodes += ownVct.nodes;
   if (ownVct.verdict == Verdict::Win && !ownVct.line.empty())
