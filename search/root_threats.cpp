@@ -12,7 +12,7 @@ constexpr int64_t kMaxVctNodes = 200'000;
 
 }  // namespace
 
-int64_t ThreatDeadline(const GameState& game) {
+ThreatDeadlines ThreatDeadline(const GameState& game) {
   const int64_t msRemainingGameTime = game.msMatchTime - game.GameRunningTime;
   // The time bands' longest thought for the game time left.
   int64_t think = 7000;
@@ -28,14 +28,15 @@ int64_t ThreatDeadline(const GameState& game) {
     think = 0;  // "as fast as possible"
   // A few milliseconds settle most short wins even in the fastest bands; a hundredth of
   // the game time left keeps that from ever mattering to the game clock.
-  int64_t cap = std::max<int64_t>(think / 4, kMinThreatMs);
-  if (msRemainingGameTime >= 0)
-    cap = std::min(cap, std::max<int64_t>(1, msRemainingGameTime / 100));
-  return game.TurnStartTime + cap;
+  const int64_t gameCap =
+      msRemainingGameTime >= 0 ? std::max<int64_t>(1, msRemainingGameTime / 100) : INT64_MAX;
+  const int64_t search = std::min(std::max<int64_t>(think / 4, kMinThreatMs), gameCap);
+  const int64_t defence = std::min(std::max<int64_t>(think / 2, kMinThreatMs), gameCap);
+  return {game.TurnStartTime + search, game.TurnStartTime + defence};
 }
 
 RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& clock,
-                           int64_t deadlineMs) {
+                           int64_t deadlineMs, int64_t defenceDeadlineMs) {
   RootThreats out;
   ThreatBudget budget;
   budget.maxNodes = INT64_MAX;
@@ -64,6 +65,24 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
     // Moves the deadline left open may refute it too; they stay allowed.
     out.allowed.insert(out.allowed.end(), vcf.undecided.begin(), vcf.undecided.end());
     out.reason = "refuting the opponent's VCF";
+    budget.deadlineMs = defenceDeadlineMs;
+    // A block that still lets the opponent win by threes is no refutation: keep the ones
+    // proven safe from a VCT, else those where none was found.
+    budget.maxNodes = kMaxVctNodes / int64_t(out.allowed.size());
+    std::vector<Move> safe, unknown;
+    Board after = board;
+    for (const Move m : out.allowed) {
+      after.at(m.x, m.y) = Own;
+      const ThreatResult vct = solver.FindVCT(after, Opponent, budget);
+      after.at(m.x, m.y) = Empty;
+      out.nodes += vct.nodes;
+      if (vct.verdict == Verdict::NoWin) safe.push_back(m);
+      if (vct.verdict == Verdict::Unknown) unknown.push_back(m);
+    }
+    if (!safe.empty())
+      out.allowed = std::move(safe);
+    else if (!unknown.empty())
+      out.allowed = std::move(unknown);
     return out;
   }
   if (vcf.threat != Verdict::NoWin || ownVcf.verdict != Verdict::NoWin) return out;
@@ -74,6 +93,7 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
   if (ownVct.verdict == Verdict::Win && !ownVct.line.empty())
     return play(ownVct.line[0], "own VCT");
 
+  budget.deadlineMs = defenceDeadlineMs;
   const DefenceResult vct = solver.VCTDefences(board, Own, budget);
   out.nodes += vct.nodes;
   if (vct.threat == Verdict::Win) {

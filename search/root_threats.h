@@ -26,13 +26,19 @@ struct RootThreats {
 };
 
 // Side Own to move on board. In this order: our VCF, the opponent's VCF (the moves that refute
-// it, or the one that makes it longest), our VCT, the opponent's VCT, as far as the deadline
-// on clock allows; a search cut short by it proves nothing and changes nothing.
+// it, or the one that makes it longest), our VCT, the opponent's VCT, as far as the deadlines
+// on clock allow; a search cut short by them proves nothing and changes nothing. Looking
+// for wins stops at deadlineMs; sorting out the defences against a win found may go on to
+// defenceDeadlineMs.
 RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& clock,
-                           int64_t deadlineMs);
+                           int64_t deadlineMs, int64_t defenceDeadlineMs);
 
-// The part of a turn the solver may take: a quarter of what the time band lets the search
-// think, at least a millisecond.
-int64_t ThreatDeadline(const GameState& game);
+// When the solver must stop: looking for wins, at a quarter of what the time band lets the
+// search think, at least a few milliseconds; with a threat to defend, at half of it.
+struct ThreatDeadlines {
+  int64_t search;
+  int64_t defence;
+};
+ThreatDeadlines ThreatDeadline(const GameState& game);
 
 }  // namespace kestrova

@@ -249,8 +249,9 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
   }
   std::vector<Move> allowed;  // empty: every root move
   if (search.useThreats) {
-    const RootThreats threats =
-        ConsultThreats(game.GameBoard, search.solver, clock, ThreatDeadline(game));
+    const ThreatDeadlines deadlines = ThreatDeadline(game);
+    const RootThreats threats = ConsultThreats(game.GameBoard, search.solver, clock,
+                                               deadlines.search, deadlines.defence);
     Log("Threats: ", threats.reason, " nodes ", threats.nodes);
     Move now{};
     bool playNow = false;
