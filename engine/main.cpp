@@ -11,19 +11,22 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: pbrain-kestrova [--no-threats]\n"
+    "usage: pbrain-kestrova [--no-threats] [--vct]\n"
     "  a gomoku engine for game managers: the protocol on stdin and stdout\n"
-    "  --no-threats  play by the tree search alone, without the threat solver\n";
+    "  --no-threats  play by the tree search alone, without the threat solver\n"
+    "  --vct         the threat solver on open threes too, not only on fours\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace kestrova;
   SteadyClock clock;  // its first reading is the zero of every time in the engine
-  bool useThreats = true;
+  bool useThreats = true, useVct = false;
   for (int k = 1; k < argc; ++k) {
     if (std::strcmp(argv[k], "--no-threats") == 0) {
       useThreats = false;
+    } else if (std::strcmp(argv[k], "--vct") == 0) {
+      useVct = true;
     } else if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
       std::fputs(kUsage, stdout);
       return 0;
@@ -36,6 +39,7 @@ int main(int argc, char** argv) {
   PrepareStdio();
   auto engine = std::make_unique<Engine>(clock, RandomSeed());
   engine->search.useThreats = useThreats;
+  engine->search.useVct = useVct;
   FdReplySink out(kStdoutFd);
   CommandLoop loop(*engine, out);
   Log("started!");

@@ -36,7 +36,7 @@ ThreatDeadlines ThreatDeadline(const GameState& game) {
 }
 
 RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& clock,
-                           int64_t deadlineMs, int64_t defenceDeadlineMs) {
+                           int64_t deadlineMs, int64_t defenceDeadlineMs, bool withVct) {
   RootThreats out;
   ThreatBudget budget;
   budget.maxNodes = INT64_MAX;
@@ -65,6 +65,7 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
     // Moves the deadline left open may refute it too; they stay allowed.
     out.allowed.insert(out.allowed.end(), vcf.undecided.begin(), vcf.undecided.end());
     out.reason = "refuting the opponent's VCF";
+    if (!withVct) return out;
     budget.deadlineMs = defenceDeadlineMs;
     // A block that still lets the opponent win by threes is no refutation: keep the ones
     // proven safe from a VCT, else those where none was found.
@@ -85,7 +86,7 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
       out.allowed = std::move(unknown);
     return out;
   }
-  if (vcf.threat != Verdict::NoWin || ownVcf.verdict != Verdict::NoWin) return out;
+  if (!withVct || vcf.threat != Verdict::NoWin || ownVcf.verdict != Verdict::NoWin) return out;
 
   budget.maxNodes = kMaxVctNodes;
   const ThreatResult ownVct = solver.FindVCT(board, Own, budget);

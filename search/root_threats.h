@@ -29,9 +29,9 @@ struct RootThreats {
 // it, or the one that makes it longest), our VCT, the opponent's VCT, as far as the deadlines
 // on clock allow; a search cut short by them proves nothing and changes nothing. Looking
 // for wins stops at deadlineMs; sorting out the defences against a win found may go on to
-// defenceDeadlineMs.
+// defenceDeadlineMs. Without withVct, fours alone: every verdict is then a proof.
 RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& clock,
-                           int64_t deadlineMs, int64_t defenceDeadlineMs);
+                           int64_t deadlineMs, int64_t defenceDeadlineMs, bool withVct);
 
 // When the solver must stop: looking for wins, at a quarter of what the time band lets the
 // search think, at least a few milliseconds; with a threat to defend, at half of it.

@@ -94,6 +94,10 @@ struct Search {
   Rng rng;
   // Consulted before each searched turn; off, the turn is the tree search alone.
   bool useThreats = true;
+  // Threes too, not only fours: off, since the VCT's defences are too often undecided within
+  // a turn and restricting the root to them lost games (1-9 against the search alone at 300 ms
+  // a move, where fours alone won 7-3).
+  bool useVct = false;
   ThreatSolver solver;
 };
 

@@ -251,7 +251,8 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
   if (search.useThreats) {
     const ThreatDeadlines deadlines = ThreatDeadline(game);
     const RootThreats threats = ConsultThreats(game.GameBoard, search.solver, clock,
-                                               deadlines.search, deadlines.defence);
+                                               deadlines.search, deadlines.defence,
+                                               search.useVct);
     Log("Threats: ", threats.reason, " nodes ", threats.nodes);
     Move now{};
     bool playNow = false;
