@@ -266,7 +266,7 @@ std::string GameLine(const ScheduledGame& scheduled, const GameRecord& game) {
 }
 
 // The games being played by the workers and the ones they finished, in the order played.
-struct Board {
+struct GameQueue {
   std::mutex mutex;
   std::condition_variable finished;
   size_t next = 0;
@@ -275,24 +275,25 @@ struct Board {
   std::atomic<bool> stop{false};
 };
 
-void Worker(const MatchOptions& options, const std::vector<ScheduledGame>& games, Board& board) {
+void Worker(const MatchOptions& options, const std::vector<ScheduledGame>& games,
+            GameQueue& queue) {
   for (;;) {
     size_t index;
     {
-      std::lock_guard<std::mutex> lock(board.mutex);
-      if (board.stop || board.next >= games.size()) return;
-      index = board.next++;
+      std::lock_guard<std::mutex> lock(queue.mutex);
+      if (queue.stop || queue.next >= games.size()) return;
+      index = queue.next++;
     }
     const ScheduledGame& g = games[index];
     const Contestant& black = g.aIsBlack ? options.a : options.b;
     const Contestant& white = g.aIsBlack ? options.b : options.a;
-    GameRecord record = PlayGame(black, white, g.opening, options.limits, &board.stop);
+    GameRecord record = PlayGame(black, white, g.opening, options.limits, &queue.stop);
     {
-      std::lock_guard<std::mutex> lock(board.mutex);
-      board.records[index] = std::move(record);
-      board.done.push_back(index);
+      std::lock_guard<std::mutex> lock(queue.mutex);
+      queue.records[index] = std::move(record);
+      queue.done.push_back(index);
     }
-    board.finished.notify_one();
+    queue.finished.notify_one();
   }
 }
 
@@ -400,29 +401,29 @@ int Match(int argc, char** argv) {
   std::fflush(stdout);
 
   const std::string settings = SettingsLine(options, openings);
-  Board board;
-  board.records.resize(games.size());
+  GameQueue queue;
+  queue.records.resize(games.size());
   std::vector<std::thread> workers;
   for (int k = 0; k < concurrency; ++k)
-    workers.emplace_back(Worker, std::cref(options), std::cref(games), std::ref(board));
+    workers.emplace_back(Worker, std::cref(options), std::cref(games), std::ref(queue));
 
   // Games count in their order, whatever order they finish in, so the tally, the files and
   // the point where the SPRT stops are those of a sequential run.
   MatchTally tally;
   size_t counted = 0, reported = 0;
   auto reportFinished = [&] {
-    for (; reported < board.done.size(); ++reported) {
-      const size_t index = board.done[reported];
-      std::fputs(GameLine(games[index], *board.records[index]).c_str(), stdout);
+    for (; reported < queue.done.size(); ++reported) {
+      const size_t index = queue.done[reported];
+      std::fputs(GameLine(games[index], *queue.records[index]).c_str(), stdout);
     }
   };
-  std::unique_lock<std::mutex> lock(board.mutex);
-  while (counted < games.size() && !board.stop) {
-    board.finished.wait(lock, [&] { return board.done.size() > reported; });
+  std::unique_lock<std::mutex> lock(queue.mutex);
+  while (counted < games.size() && !queue.stop) {
+    queue.finished.wait(lock, [&] { return queue.done.size() > reported; });
     reportFinished();
-    for (; counted < games.size() && board.records[counted] && !board.stop; ++counted) {
+    for (; counted < games.size() && queue.records[counted] && !queue.stop; ++counted) {
       const ScheduledGame& g = games[counted];
-      const GameRecord& record = *board.records[counted];
+      const GameRecord& record = *queue.records[counted];
       const GameOutcome outcome = OutcomeOf(g.number, g.aIsBlack, g.opening, record);
       tally.Add(outcome);
       if (sgf) std::fputs(GameSgf(record).c_str(), sgf);
@@ -434,7 +435,7 @@ int Match(int argc, char** argv) {
       if (verdict != SprtVerdict::Continue) {
         std::printf("SPRT: %s accepted after %d games; the match stops\n",
                     verdict == SprtVerdict::H1 ? "H1" : "H0", g.number);
-        board.stop = true;
+        queue.stop = true;
       }
     }
     std::fflush(stdout);

@@ -30,9 +30,9 @@ std::string AboutField(const std::string& about, const std::string& key) {
 
 }  // namespace
 
-std::string BoardCommand(const std::vector<PlacedStone>& stones, Stone own) {
+std::string BoardCommand(const std::vector<PlayedStone>& stones, Stone own) {
   std::string command = std::string("BOARD") + kLineEnd;
-  for (const PlacedStone& s : stones)
+  for (const PlayedStone& s : stones)
     command += ProtocolText(s.at) + (s.stone == own ? ",1" : ",2") + kLineEnd;
   return command + "DONE" + kLineEnd;
 }

@@ -11,13 +11,13 @@
 
 namespace kestrova::referee {
 
-struct PlacedStone {
+struct PlayedStone {
   Point at;
   Stone stone = Stone::None;
 };
 
 // BOARD, one x,y,who line per stone in the order played (1 = own's, 2 = the other's), DONE.
-std::string BoardCommand(const std::vector<PlacedStone>& stones, Stone own);
+std::string BoardCommand(const std::vector<PlayedStone>& stones, Stone own);
 
 struct MoveReply {
   // Memory and Stopped come only from an engine that is watched (see Watch).

@@ -119,7 +119,7 @@ Refusal GameSession::PlayHuman(Point p) {
 
 std::string GameSession::EngineCommands() const {
   if (!engineInSync_) {
-    std::vector<PlacedStone> stones;
+    std::vector<PlayedStone> stones;
     for (const SessionMove& m : moves_) stones.push_back({m.at, m.stone});
     return BoardCommand(stones, engine());
   }

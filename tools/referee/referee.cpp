@@ -111,7 +111,7 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
   }
 
   Grid grid(limits.boardSize);
-  std::vector<PlacedStone> stones;
+  std::vector<PlayedStone> stones;
   Stone toMove = Stone::Black;
   for (const Point& p : opening) {
     grid.Put(p, toMove);

@@ -31,7 +31,7 @@ struct Contestant {
 };
 
 struct RecordedMove {
-  PlacedStone stone;
+  PlayedStone stone;
   int64_t thinkingMs = -1;  // -1 for the opening's stones
 };
 

@@ -66,7 +66,7 @@ struct GameTable::Game {
   }
 };
 
-GameTable::GameTable(const ServeOptions& options, Clock clock, uint64_t seed)
+GameTable::GameTable(const ServeOptions& options, NowMs clock, uint64_t seed)
     : options_(options), clock_(std::move(clock)), rng_(seed) {}
 
 GameTable::~GameTable() = default;

@@ -29,11 +29,11 @@ struct ServeOptions {
 };
 
 // Milliseconds of some monotonic clock; injectable so tests can let games go idle.
-using Clock = std::function<int64_t()>;
+using NowMs = std::function<int64_t()>;  // milliseconds, for game idleness
 
 class GameTable {
  public:
-  GameTable(const ServeOptions& options, Clock clock, uint64_t seed);
+  GameTable(const ServeOptions& options, NowMs clock, uint64_t seed);
   ~GameTable();  // ends every engine
 
   // The page at / and the API under /api.
@@ -60,7 +60,7 @@ class GameTable {
   std::shared_ptr<Game> Find(const std::string& id);
 
   const ServeOptions options_;
-  const Clock clock_;
+  const NowMs clock_;
   std::mutex mutex_;  // guards what follows
   std::mt19937_64 rng_;
   std::map<std::string, std::shared_ptr<Game>> games_;
