@@ -157,7 +157,7 @@ void CommandLoop::Start(std::string_view line) {
   game.GameRunningTime = 0;  // each game has its own match clock
   // A tree of the previous game could never match this one.
   engine_.search.resetPending = true;
-  Log("Total Templates: " + std::to_string(engine_.game.TemplateCount));
+  Log("Total Templates: ", engine_.game.TemplateCount);
 }
 
 void CommandLoop::Turn(std::string_view line) {
@@ -193,10 +193,10 @@ void CommandLoop::Info(std::string_view line) {
   GameState& game = engine_.game;
   if (key == "timeout_turn") {
     game.msTurnTime = value;
-    Log("msTurnTime: " + std::to_string(value));
+    Log("msTurnTime: ", value);
   } else if (key == "timeout_match") {
     game.msMatchTime = value == 0 ? kNoMatchLimit : value;
-    Log("timeout_match: " + std::to_string(game.msMatchTime));
+    Log("timeout_match: ", game.msMatchTime);
   } else if (key == "max_memory") {
     game.MaxMemory = value;
     SetMemoryLimit(engine_.search, value);

@@ -30,7 +30,7 @@ int32_t ChildAt(const Search& search, int32_t parent, int x, int y) {
   const TreeNode& p = search.nodes[parent];
   for (int k = 1; k <= p.ChildCount; ++k) {
     const TreeNode& c = search.nodes[p.child(k)];
-    Log("Checked Play: " + Describe(c));
+    Log("Checked Play: ", [&] { return Describe(c); });
     if (c.x == x && c.y == y) return p.child(k);
   }
   return -1;
@@ -52,9 +52,9 @@ void FollowChoice(Search& search, int32_t child) {
 std::string FinishTurn(GameState& game, Search& search, Clock& clock, int x, int y) {
   const int64_t elapsed = clock.NowMs() - game.TurnStartTime;
   game.GameRunningTime += elapsed;
-  Log("GameRunningTime " + std::to_string(game.GameRunningTime));
-  Log("msRemainingTurnTime " + std::to_string(game.msTurnTime - elapsed));
-  Log("Tree Size " + std::to_string(search.lastNodeIndex));
+  Log("GameRunningTime ", game.GameRunningTime);
+  Log("msRemainingTurnTime ", game.msTurnTime - elapsed);
+  Log("Tree Size ", search.lastNodeIndex);
   if (!InPlayingArea(x, y) || game.GameBoard.at(x, y) != Empty) {
     // Never reached while the tree follows GameBoard; an illegal reply would lose the game.
     search.resetPending = true;
@@ -92,8 +92,7 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
       break;
     }
     if (iterations % 200 == 0) {
-      Log("Tree Size " + std::to_string(search.lastNodeIndex) + " iterations " +
-          std::to_string(iterations));
+      Log("Tree Size ", search.lastNodeIndex, " iterations ", iterations);
       if (search.lastNodeIndex == LastTreeSize) {
         Log("Search Complete");
         break;
@@ -148,10 +147,10 @@ void PrepareRoot(GameState& game, Search& search) {
     Board board;
     if (match >= 0) NodeBoard(search, match, board);
     if (match >= 0 && board == game.GameBoard) {
-      Log("Actual Play: " + Describe(search.nodes[match]));
+      Log("Actual Play: ", [&] { return Describe(search.nodes[match]); });
       search.rootIndex = match;
     } else {
-      Log("Blind Sided!! " + std::to_string(last.x) + "," + std::to_string(last.y));
+      Log("Blind Sided!! ", last.x, ",", last.y);
       ResetTree(search);
     }
   } else if (search.rootIndex == search.lastNodeIndex && search.lastNodeIndex > 0) {
@@ -186,7 +185,7 @@ int32_t FinalChoice(Search& search) {
   for (int k = 1; k <= n; ++k) {
     const TreeNode& c = search.nodes[root.child(k)];
     if (c.Visits == 0) continue;  // an unevaluated move does not compete
-    Log("Location: " + Describe(c));
+    Log("Location: ", [&] { return Describe(c); });
     const double average = double(c.Total) / c.Visits;
     if (!(bestAverage >= average)) {
       bestAverage = static_cast<float>(average);
@@ -251,8 +250,7 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
   if (search.useThreats) {
     const ThreatDeadlines deadlines = ThreatDeadline(game);
     const RootThreats threats = ConsultThreats(game.GameBoard, search.solver, clock,
-                                               deadlines.search, deadlines.defence,
-                                               search.useVct);
+                                               deadlines.search, deadlines.defence, search.useVct);
     Log("Threats: ", threats.reason, " nodes ", threats.nodes);
     Move now{};
     bool playNow = false;
@@ -276,15 +274,15 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
   if (count == 0) {
     search.rootIndex = search.lastNodeIndex;
     search.resetPending = true;
-    Log("No move to play. RetScore: " + std::to_string(RetScore));
+    Log("No move to play. RetScore: ", RetScore);
     if (FallbackCell(game.GameBoard, x, y) || FirstEmptyCell(game.GameBoard, x, y))
       return PlaceOwn(game, x, y);
     return "ERROR no empty cell";
   }
   if (spoints[1].score >= 180 && spoints[1].score < 500) search.ForcedFlag = 1;
   for (int k = 1; k <= count; ++k)
-    Log("Pre MCTS output Location: " + std::to_string(spoints[k].x) + "," +
-        std::to_string(spoints[k].y) + "  score: " + std::to_string(spoints[k].score));
+    Log("Pre MCTS output Location: ", spoints[k].x, ",", spoints[k].y,
+        "  score: ", spoints[k].score);
 
   PrepareRoot(game, search);
   RunSearch(game, search, clock);
