@@ -150,14 +150,21 @@ void CommandLoop::Start(std::string_view line) {
     return;
   }
   out_.WriteLine("OK");
-  pauseMs_ = 0;
-  GameState& game = engine_.game;
-  game.boardSize = static_cast<int32_t>(size);
-  ResetBoard(game.GameBoard, game.boardSize);
-  game.GameRunningTime = 0;  // each game has its own match clock
-  // A tree of the previous game could never match this one.
-  engine_.search.resetPending = true;
+  NewGame(static_cast<int32_t>(size));
   Log("Total Templates: " + std::to_string(engine_.game.TemplateCount));
+}
+
+void CommandLoop::NewGame(int32_t size) {
+  pauseMs_ = 0;
+  BoardMode_ = 0;
+  GameState& game = engine_.game;
+  game.boardSize = size;
+  ResetBoard(game.GameBoard, game.boardSize);
+  game.LastOpponentMove = Move{};
+  game.GameRunningTime = 0;  // each game has its own match clock
+  // Nothing the search learnt in the last game holds in this one; freeing the old tree
+  // now keeps that work off the first move's clock.
+  ResetTree(engine_.search);
 }
 
 void CommandLoop::Turn(std::string_view line) {

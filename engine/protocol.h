@@ -41,6 +41,8 @@ class CommandLoop {
   void HandleLine(std::string_view line);
   void Turn(std::string_view line);
   void Start(std::string_view line);
+  // START and RESTART: an empty size x size board, and nothing kept of the last game.
+  void NewGame(int32_t size);
   void Info(std::string_view line);
   void StoneLine(std::string_view line);
   void AskForMove();

@@ -74,12 +74,6 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
     const int64_t elapsed = clock.NowMs() - game.TurnStartTime;
     const int64_t msRemainingTurnTime = game.msTurnTime - elapsed;
     const int64_t msRemainingGameTime = game.msMatchTime - (game.GameRunningTime + elapsed);
-    if (search.ForcedFlag == 1 && elapsed > 10) {
-      search.ForcedFlag = 0;
-      Log("Fast Move on Forced");
-      twoMore();
-      break;
-    }
     const StopRule rule =
         TimeBandRule(elapsed, game.msTurnTime, msRemainingTurnTime, msRemainingGameTime);
     if (rule == StopRule::StopAfterTwoMore) twoMore();
@@ -93,7 +87,9 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
     if (iterations % 200 == 0) {
       Log("Tree Size " + std::to_string(search.lastNodeIndex) + " iterations " +
           std::to_string(iterations));
-      if (search.lastNodeIndex == LastTreeSize) {
+      // A tree that stopped growing may only be circling round its terminal leaves while
+      // other lines are still open: only a finished tree ends the search early.
+      if (search.lastNodeIndex == LastTreeSize && TreeComplete(search, search.rootIndex)) {
         Log("Search Complete");
         break;
       }
@@ -224,7 +220,6 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
       return PlaceOwn(game, x, y);
     return "ERROR no empty cell";
   }
-  if (spoints[1].score >= 180 && spoints[1].score < 500) search.ForcedFlag = 1;
   for (int k = 1; k <= count; ++k)
     Log("Pre MCTS output Location: " + std::to_string(spoints[k].x) + "," +
         std::to_string(spoints[k].y) + "  score: " + std::to_string(spoints[k].score));
