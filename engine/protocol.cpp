@@ -84,6 +84,11 @@ std::string AboutLine(const GameState& game) {
          "\", author=\"Orrin Tavel\", country=\"Valdoria\"";
 }
 
+std::string MoveReply(const TurnResult& move) {
+  if (!move.played) return "ERROR " + move.error;
+  return std::to_string(move.x) + "," + std::to_string(move.y);
+}
+
 bool CommandLoop::Feed(std::string_view bytes) {
   for (char c : bytes) {
     if (ended_) return false;
@@ -228,7 +233,7 @@ void CommandLoop::StoneLine(std::string_view line) {
 void CommandLoop::AskForMove() {
   engine_.game.TurnStartTime = engine_.clock.NowMs() - pauseMs_;
   pauseMs_ = 0;
-  out_.WriteLine(PlayTurn(engine_.game, engine_.search, engine_.clock));
+  out_.WriteLine(MoveReply(PlayTurn(engine_.game, engine_.search, engine_.clock)));
 }
 
 }  // namespace kestrova

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/engine.h"
+#include "search/turn.h"
 
 namespace kestrova {
 
@@ -56,5 +57,8 @@ class CommandLoop {
 };
 
 std::string AboutLine(const GameState& game);
+
+// The reply to a move request: "x,y", or "ERROR reason".
+std::string MoveReply(const TurnResult& move);
 
 }  // namespace kestrova

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "engine/protocol.h"
 #include "search/turn.h"
 #include "tests/step_clock.h"
 
@@ -43,7 +44,7 @@ struct Turn {
   }
   std::string Play() {
     game.TurnStartTime = clock.NowMs();
-    return PlayTurn(game, search, clock);
+    return MoveReply(PlayTurn(game, search, clock));
   }
   // The opponent answers with the given child of the engine's last move.
   void Answer(const TreeNode& reply) {
