@@ -84,6 +84,11 @@ std::string AboutLine(const GameState& game) {
          "\", author=\"Orrin Tavel\", country=\"Valdoria\"";
 }
 
+std::string MoveReply(const TurnResult& move) {
+  if (!move.played) return "ERROR " + move.error;
+  return std::to_string(move.x) + "," + std::to_string(move.y);
+}
+
 bool CommandLoop::Feed(std::string_view bytes) {
   for (char c : bytes) {
     if (ended_) return false;
@@ -150,14 +155,21 @@ void CommandLoop::Start(std::string_view line) {
     return;
   }
   out_.WriteLine("OK");
-  pauseMs_ = 0;
-  GameState& game = engine_.game;
-  game.boardSize = static_cast<int32_t>(size);
-  ResetBoard(game.GameBoard, game.boardSize);
-  game.GameRunningTime = 0;  // each game has its own match clock
-  // A tree of the previous game could never match this one.
-  engine_.search.resetPending = true;
+  NewGame(static_cast<int32_t>(size));
   Log("Total Templates: ", engine_.game.TemplateCount);
+}
+
+void CommandLoop::NewGame(int32_t size) {
+  pauseMs_ = 0;
+  BoardMode_ = 0;
+  GameState& game = engine_.game;
+  game.boardSize = size;
+  ResetBoard(game.GameBoard, game.boardSize);
+  game.LastOpponentMove = Move{};
+  game.GameRunningTime = 0;  // each game has its own match clock
+  // Nothing the search learnt in the last game holds in this one; freeing the old tree
+  // now keeps that work off the first move's clock.
+  ResetTree(engine_.search);
 }
 
 void CommandLoop::Turn(std::string_view line) {
@@ -221,7 +233,7 @@ void CommandLoop::StoneLine(std::string_view line) {
 void CommandLoop::AskForMove() {
   engine_.game.TurnStartTime = engine_.clock.NowMs() - pauseMs_;
   pauseMs_ = 0;
-  out_.WriteLine(PlayTurn(engine_.game, engine_.search, engine_.clock));
+  out_.WriteLine(MoveReply(PlayTurn(engine_.game, engine_.search, engine_.clock)));
 }
 
 }  // namespace kestrova

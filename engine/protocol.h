@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "engine/engine.h"
+#include "search/turn.h"
 
 namespace kestrova {
 
@@ -41,6 +42,8 @@ class CommandLoop {
   void HandleLine(std::string_view line);
   void Turn(std::string_view line);
   void Start(std::string_view line);
+  // START and RESTART: an empty size x size board, and nothing kept of the last game.
+  void NewGame(int32_t size);
   void Info(std::string_view line);
   void StoneLine(std::string_view line);
   void AskForMove();
@@ -54,5 +57,8 @@ class CommandLoop {
 };
 
 std::string AboutLine(const GameState& game);
+
+// The reply to a move request: "x,y", or "ERROR reason".
+std::string MoveReply(const TurnResult& move);
 
 }  // namespace kestrova

@@ -178,6 +178,18 @@ void Expand(Search& search, int32_t node) {
   Rollout(search, best);
 }
 
+bool TreeComplete(const Search& search, int32_t node) {
+  std::vector<int32_t> stack = {node};
+  while (!stack.empty()) {
+    const TreeNode& n = search.nodes[stack.back()];
+    stack.pop_back();
+    if (n.isTerminal == 1 || n.ChildCount < 0) continue;
+    if (n.ChildCount == 0 || n.Visits == 0) return false;  // unexpanded or unevaluated
+    for (int k = 1; k <= n.ChildCount; ++k) stack.push_back(n.child(k));
+  }
+  return true;
+}
+
 void CompactTree(Search& search) {
   NodeStore& nodes = search.nodes;
   const int32_t root = search.rootIndex;

@@ -78,8 +78,7 @@ struct Search {
   NodeStore nodes;
   int32_t lastNodeIndex = 0;
   int32_t rootIndex = 0;
-  Board rootBoard{};  // the position of node rootIndex
-  int32_t ForcedFlag = 0;
+  Board rootBoard{};           // the position of node rootIndex
   bool resetPending = false;   // the next turn must start from a fresh tree
   bool storeFull = false;      // an expansion was refused: the node store hit its bound
   int64_t lastIterations = 0;  // iterations of the last searched turn, for the speed figures
@@ -117,6 +116,10 @@ void Backpropagate(Search& search, int32_t node);
 // UCB1_Score and in scores; every child has been visited.
 void ComputeUCB1(Search& search, int32_t first, int count, float* scores);
 void Iterate(Search& search, int32_t node);
+
+// True when nothing below node is left to search: every line ends in a terminal node or
+// a dead end.
+bool TreeComplete(const Search& search, int32_t node);
 
 // Keeps only the subtree below the root, renumbered from 0 in creation order, in place.
 void CompactTree(Search& search);

@@ -8,13 +8,13 @@
 namespace kestrova {
 namespace {
 
-std::string Reply(int x, int y) {
-  return std::to_string(x - 1) + "," + std::to_string(y - 1);
+TurnResult PlaceOwn(GameState& game, int x, int y) {
+  game.GameBoard.at(x, y) = Own;
+  return TurnResult{true, x - 1, y - 1, {}};
 }
 
-std::string PlaceOwn(GameState& game, int x, int y) {
-  game.GameBoard.at(x, y) = Own;
-  return Reply(x, y);
+TurnResult NoEmptyCell() {
+  return TurnResult{false, 0, 0, "no empty cell"};
 }
 
 std::string Describe(const TreeNode& n) {
@@ -49,7 +49,7 @@ void FollowChoice(Search& search, int32_t child) {
 }
 
 // Books the turn's time on the match clock and plays x,y.
-std::string FinishTurn(GameState& game, Search& search, Clock& clock, int x, int y) {
+TurnResult FinishTurn(GameState& game, Search& search, Clock& clock, int x, int y) {
   const int64_t elapsed = clock.NowMs() - game.TurnStartTime;
   game.GameRunningTime += elapsed;
   Log("GameRunningTime ", game.GameRunningTime);
@@ -58,7 +58,7 @@ std::string FinishTurn(GameState& game, Search& search, Clock& clock, int x, int
   if (!InPlayingArea(x, y) || game.GameBoard.at(x, y) != Empty) {
     // Never reached while the tree follows GameBoard; an illegal reply would lose the game.
     search.resetPending = true;
-    if (!FirstEmptyCell(game.GameBoard, x, y)) return "ERROR no empty cell";
+    if (!FirstEmptyCell(game.GameBoard, x, y)) return NoEmptyCell();
   }
   return PlaceOwn(game, x, y);
 }
@@ -75,12 +75,6 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
     const int64_t elapsed = clock.NowMs() - game.TurnStartTime;
     const int64_t msRemainingTurnTime = game.msTurnTime - elapsed;
     const int64_t msRemainingGameTime = game.msMatchTime - (game.GameRunningTime + elapsed);
-    if (search.ForcedFlag == 1 && elapsed > 10) {
-      search.ForcedFlag = 0;
-      Log("Fast Move on Forced");
-      twoMore();
-      break;
-    }
     const StopRule rule =
         TimeBandRule(elapsed, game.msTurnTime, msRemainingTurnTime, msRemainingGameTime);
     if (rule == StopRule::StopAfterTwoMore) twoMore();
@@ -93,7 +87,9 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
     }
     if (iterations % 200 == 0) {
       Log("Tree Size ", search.lastNodeIndex, " iterations ", iterations);
-      if (search.lastNodeIndex == LastTreeSize) {
+      // A tree that stopped growing may only be circling round its terminal leaves while
+      // other lines are still open: only a finished tree ends the search early.
+      if (search.lastNodeIndex == LastTreeSize && TreeComplete(search, search.rootIndex)) {
         Log("Search Complete");
         break;
       }
@@ -104,26 +100,6 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
 }
 
 }  // namespace
-
-int64_t TurnReserve(int64_t msTurnTime) {
-  // Half a second, but no more than a tenth of a short turn, so 0.2-2 s turns are used.
-  // With no per-turn limit (0) the whole half second stays, so the reply comes at once.
-  return msTurnTime > 0 ? std::min<int64_t>(500, msTurnTime / 10) : 500;
-}
-
-StopRule TimeBandRule(int64_t elapsed, int64_t msTurnTime, int64_t msRemainingTurnTime,
-                      int64_t msRemainingGameTime) {
-  // The manager's per-turn limit holds in every band, with its reserve to spare.
-  const int64_t reserve = TurnReserve(msTurnTime);
-  if (msTurnTime > 0 && msRemainingTurnTime < reserve) return StopRule::Stop;
-  if (msRemainingGameTime >= 0 && msRemainingGameTime <= 15000)
-    return elapsed > 10 ? StopRule::StopAfterTwoMore : StopRule::Continue;
-  if (msRemainingGameTime >= 15001 && msRemainingGameTime <= 30000)
-    return elapsed > 50 ? StopRule::StopAfterTwoMore : StopRule::Continue;
-  if (msRemainingGameTime >= 30001 && msRemainingGameTime <= 60000)
-    return elapsed > 2000 ? StopRule::Stop : StopRule::Continue;
-  return elapsed > 7000 || msRemainingTurnTime < reserve ? StopRule::Stop : StopRule::Continue;
-}
 
 bool GuardCell(const Board& board, int& x, int& y) {
   if (FiveCells(board, Own, x, y) > 0) return true;
@@ -238,7 +214,7 @@ int32_t SearchFixed(GameState& game, Search& search, int64_t iterations) {
   return FinalChoice(search);
 }
 
-std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
+TurnResult PlayTurn(GameState& game, Search& search, Clock& clock) {
   int x = 0, y = 0;
   if (GuardCell(game.GameBoard, x, y)) {
     // The tree must still follow the game: keep the subtree under the move if there is one.
@@ -277,9 +253,8 @@ std::string PlayTurn(GameState& game, Search& search, Clock& clock) {
     Log("No move to play. RetScore: ", RetScore);
     if (FallbackCell(game.GameBoard, x, y) || FirstEmptyCell(game.GameBoard, x, y))
       return PlaceOwn(game, x, y);
-    return "ERROR no empty cell";
+    return NoEmptyCell();
   }
-  if (spoints[1].score >= 180 && spoints[1].score < 500) search.ForcedFlag = 1;
   for (int k = 1; k <= count; ++k)
     Log("Pre MCTS output Location: ", spoints[k].x, ",", spoints[k].y,
         "  score: ", spoints[k].score);

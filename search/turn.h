@@ -7,13 +7,20 @@
 
 #include "core/clock.h"
 #include "core/game_state.h"
+#include "search/time_bands.h"
 #include "search/tree.h"
 
 namespace kestrova {
 
-// Plays the engine's move on GameBoard and returns it as protocol "x,y", or an
-// "ERROR ..." reply when no cell is left.
-std::string PlayTurn(GameState& game, Search& search, Clock& clock);
+// The engine's move in protocol coordinates, or why there is none.
+struct TurnResult {
+  bool played = false;
+  int32_t x = 0, y = 0;
+  std::string error;
+};
+
+// Plays the engine's move on GameBoard and returns it; no move only when no cell is left.
+TurnResult PlayTurn(GameState& game, Search& search, Clock& clock);
 
 // Re-roots the tree at the opponent's reply when that keeps the same position, else
 // starts a fresh tree; the root then holds GameBoard with side 2 to move.
@@ -31,14 +38,6 @@ Move BestByScan(Search& search, const Board& board, const std::vector<Move>& mov
 // A search of a fixed number of iterations from GameBoard, with no clock involved: the
 // bench's deterministic search. Returns the chosen root child, or -1.
 int32_t SearchFixed(GameState& game, Search& search, int64_t iterations);
-
-// The part of the manager's per-turn limit kept back for the reply to reach it.
-int64_t TurnReserve(int64_t msTurnTime);
-
-// What a pass of the search loop does, by the time band of the match time left.
-enum class StopRule { Continue, Stop, StopAfterTwoMore };
-StopRule TimeBandRule(int64_t elapsed, int64_t msTurnTime, int64_t msRemainingTurnTime,
-                      int64_t msRemainingGameTime);
 
 // The no-candidate cell: first empty cell with both indices in 2..20.
 bool FallbackCell(const Board& board, int& x, int& y);

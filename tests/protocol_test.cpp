@@ -175,7 +175,7 @@ TEST_F(ProtocolTest, StartSizesAndBoardReset) {
     Board fresh{};
     ResetBoard(fresh, size);
     EXPECT_TRUE(game().GameBoard == fresh && game().boardSize == size &&
-                game().GameRunningTime == 0 && s_->engine.search.resetPending)
+                game().GameRunningTime == 0 && s_->engine.search.lastNodeIndex == 0)
         << line;
     EXPECT_TRUE(game().msTurnTime == 1000 && game().msMatchTime == 180000) << line;
     EXPECT_EQ(One("BEGIN\r\n"), centre) << line;

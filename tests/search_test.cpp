@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "engine/protocol.h"
 #include "search/turn.h"
 #include "tests/step_clock.h"
 
@@ -40,10 +41,11 @@ struct Turn {
     game.GameBoard = board;
     game.msMatchTime = matchTime;
     game.msTurnTime = turnTime;
+    search.useThreats = false;  // the tree search's own rules; the solver's are tested apart
   }
   std::string Play() {
     game.TurnStartTime = clock.NowMs();
-    return PlayTurn(game, search, clock);
+    return MoveReply(PlayTurn(game, search, clock));
   }
   // The opponent answers with the given child of the engine's last move.
   void Answer(const TreeNode& reply) {
@@ -135,25 +137,31 @@ TEST(PlayTurnTest, SearchTimeAndFallbacks) {
   EXPECT_EQ(none.game.GameBoard, full);
 }
 
-// A top point from 180 up marks the position forced: the search stops after ten
-// milliseconds. The mark outlives a turn that ends sooner and cuts the next one short.
-TEST(PlayTurnTest, ForcedPositionsMoveFast) {
-  // Two closed fours of the opponent (five at 2,6 and at 19,10): both points score 180,
-  // and no single block saves the game, so it is searched.
+// Only a five, the only block of a five (played before any search) or a finished tree end
+// a search early; nothing of one turn shortens the next.
+TEST(PlayTurnTest, OnlyAFinishedTreeEndsTheSearchEarly) {
+  // Two fives of the opponent cannot both be blocked: every line ends in its five, the
+  // tree is soon finished and the search stops there, long before the 4.5 s of its turn.
   const Board twoFours = MakeBoard(
       {{2, 1}, {14, 10}}, {{2, 2}, {2, 3}, {2, 4}, {2, 5}, {15, 10}, {16, 10}, {17, 10}, {18, 10}});
-  Turn forced(twoFours, 10000000, 5000);
-  forced.Play();
-  EXPECT_LE(forced.search.lastIterations, 11);
-  EXPECT_EQ(forced.search.ForcedFlag, 0);
+  Turn lost(twoFours, 10000000, 5000);
+  lost.Play();
+  EXPECT_GT(lost.search.lastIterations, 0);
+  EXPECT_LT(lost.search.lastIterations, 1000);
+  EXPECT_TRUE(TreeComplete(lost.search, lost.search.rootIndex));
 
-  Turn t(twoFours, 10000000, 0);  // no search time: the mark stays
+  // The same lost position with no time to search, then one where the engine's open three
+  // tempts it to make a four but nothing is forced: the whole 5 s turn, less its reserve.
+  const Board tempting =
+      MakeBoard({{5, 5}, {6, 5}, {7, 5}, {10, 12}}, {{4, 4}, {10, 10}, {11, 10}, {12, 14}});
+  Turn t(twoFours, 10000000, 0);
   t.Play();
-  EXPECT_EQ(t.search.ForcedFlag, 1);
-  t.game.GameBoard = MakeBoard({{10, 10}, {11, 10}}, {{10, 11}, {12, 12}});
+  t.game.GameBoard = tempting;
   t.game.msTurnTime = 5000;
+  t.search.resetPending = true;
   t.Play();
-  EXPECT_LE(t.search.lastIterations, 11);
+  EXPECT_NEAR(t.search.lastIterations, 4500, 1);
+  EXPECT_FALSE(TreeComplete(t.search, 0));
 }
 
 // Before any search: the engine's own five in one, else the opponent's only one, at once.

@@ -35,9 +35,9 @@ struct Turn {
   // The engine's move, as board indices, played on GameBoard.
   Move Play() {
     game.TurnStartTime = clock.NowMs();
-    const std::string reply = PlayTurn(game, search, clock);
+    const TurnResult r = PlayTurn(game, search, clock);
     Move m{-1, -1};
-    if (std::sscanf(reply.c_str(), "%d,%d", &m.x, &m.y) == 2) ++m.x, ++m.y;
+    if (r.played) m = Move{r.x + 1, r.y + 1};
     return m;
   }
   testing::StepClock clock;

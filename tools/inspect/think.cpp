@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/position_text.h"
+#include "engine/protocol.h"
 #include "search/turn.h"
 #include "tools/commands.h"
 
@@ -51,7 +52,7 @@ int Think(int argc, char** argv) {
   game.msTurnTime = ms;
   while (game.msTurnTime - TurnReserve(game.msTurnTime) < ms) ++game.msTurnTime;
   game.TurnStartTime = clock.NowMs();
-  const std::string reply = PlayTurn(game, search, clock);
+  const std::string reply = MoveReply(PlayTurn(game, search, clock));
   const double seconds = double(game.GameRunningTime) / 1000.0;
   const int64_t nodes = int64_t(search.lastNodeIndex) + 1;
   // The scan alone on positions this search scanned (a sample of the chosen move's
