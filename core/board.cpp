@@ -32,6 +32,13 @@ bool FirstEmptyCell(const Board& board, int& x, int& y, int from) {
   return false;
 }
 
+bool HasStones(const Board& board) {
+  for (int i = 1; i <= BoardSize; ++i)
+    for (int j = 1; j <= BoardSize; ++j)
+      if (board.at(i, j) == Own || board.at(i, j) == Opponent) return true;
+  return false;
+}
+
 int FiveCells(const Board& board, uint8_t side, int& x, int& y) {
   constexpr int kDirections[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
   int found = 0;

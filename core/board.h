@@ -41,6 +41,9 @@ void ClearPlayingArea(Board& board);
 // are not Empty, so on a small board only its playing area is searched.
 bool FirstEmptyCell(const Board& board, int& x, int& y, int from = 1);
 
+// True when any cell of the playing area holds a stone of either side.
+bool HasStones(const Board& board);
+
 // Empty cells where a stone of side would stand in five or more in a row; the first of
 // them, x-major, in x and y.
 int FiveCells(const Board& board, uint8_t side, int& x, int& y);

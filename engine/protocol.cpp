@@ -16,8 +16,23 @@ constexpr int64_t kNoMatchLimit = 10000000;
 // overflow: as milliseconds it is 35,000 years, as bytes a petabyte, both "no limit".
 constexpr int64_t kHugeInfoValue = int64_t(1) << 50;
 
-// The value of an INFO line, clamped; false for a negative one, which means nothing.
+// True when field is one number and nothing else: blanks, a sign, "$" or "%", digits.
+bool WholeNumber(std::string_view field) {
+  size_t k = field.find_first_not_of(" \t");
+  if (k == std::string_view::npos) return false;
+  if (field[k] == '-' || field[k] == '+') ++k;
+  const char* digits = "0123456789";
+  if (k < field.size() && field[k] == '$')
+    digits = "0123456789abcdefABCDEF", ++k;
+  else if (k < field.size() && field[k] == '%')
+    digits = "01", ++k;
+  return k < field.size() && field.find_first_not_of(digits, k) == std::string_view::npos;
+}
+
+// The value of an INFO line, clamped; false for a negative one or one that is no number,
+// either of which means nothing.
 bool InfoValue(std::string_view field, int64_t& value) {
+  if (!WholeNumber(field)) return false;
   bool hasDigits = false, fits = false;
   const int64_t v = ParseNumber(field, &hasDigits, &fits);
   const size_t sign = field.find_first_not_of(" \t");
@@ -25,6 +40,14 @@ bool InfoValue(std::string_view field, int64_t& value) {
   if (negative) return false;
   value = fits ? std::min(v, kHugeInfoValue) : kHugeInfoValue;
   return true;
+}
+
+// A line quoted in a reply: control bytes as '?', and no more than a reply needs.
+std::string Printable(std::string_view line) {
+  std::string text(line.substr(0, 40));
+  for (char& c : text)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+  return line.size() > 40 ? text + "..." : text;
 }
 
 }  // namespace
@@ -92,9 +115,11 @@ std::string MoveReply(const TurnResult& move) {
 bool CommandLoop::Feed(std::string_view bytes) {
   for (char c : bytes) {
     if (ended_) return false;
-    if (c == '\0') break;  // a NUL ends what this read delivered
     if (c == '\r' || c == '\n') {
-      // Empty lines (and the LF of a CR LF) are skipped.
+      // Blanks at the end are no part of the command; empty lines (and the LF of a CR LF)
+      // are skipped.
+      const size_t end = pending_.find_last_not_of(" \t");
+      pending_.resize(end == std::string::npos ? 0 : end + 1);
       if (!pending_.empty()) {
         std::string line;
         line.swap(pending_);
@@ -108,11 +133,22 @@ bool CommandLoop::Feed(std::string_view bytes) {
 }
 
 void CommandLoop::HandleLine(std::string_view line) {
-  const std::string_view word = line.substr(0, 4);
+  // The whole first word names the command. A NUL belongs to no command: such a line is
+  // unknown, or in board entry a stone line that is dropped.
+  const bool hasNul = line.find('\0') != std::string_view::npos;
+  const std::string_view word = hasNul ? std::string_view() : line.substr(0, line.find(' '));
   GameState& game = engine_.game;
-  if (word == "STAR") {
+  if (skippingBlock_) {
+    // The stone lines of a block whose command was answered UNKNOWN belong to it, up to
+    // its DONE: one reply for the whole block.
+    const bool stoneLine = !word.empty() && word[0] >= '0' && word[0] <= '9';
+    skippingBlock_ = stoneLine;
+    if (stoneLine || word == "DONE") return;
+  }
+  if (word == "START") {
+    BoardMode_ = 0;  // an unfinished BOARD block is given up: this is a new game
     Start(line);
-  } else if (word == "BEGI") {
+  } else if (word == "BEGIN") {
     const int centre = game.boardSize / 2;
     if (game.GameBoard.at(centre + 1, centre + 1) == Empty) {
       out_.WriteLine(std::to_string(centre) + "," + std::to_string(centre));
@@ -127,21 +163,22 @@ void CommandLoop::HandleLine(std::string_view line) {
     Turn(line);
   } else if (word == "INFO") {
     Info(line);
-  } else if (word == "BOAR") {
+  } else if (word == "BOARD") {
     BoardMode_ = 1;
     ClearPlayingArea(game.GameBoard);  // BOARD hands over the whole position
   } else if (word == "DONE") {
     BoardMode_ = 0;
     AskForMove();
-  } else if (line == "END") {
+  } else if (word == "END") {
     Log("Shutting Down");
     ended_ = true;
-  } else if (word == "ABOU") {
+  } else if (word == "ABOUT") {
     out_.WriteLine(AboutLine(game));
   } else if (BoardMode_ == 1) {
     StoneLine(line);
   } else {
     out_.WriteLine("UNKNOWN");
+    skippingBlock_ = word == "SWAP2BOARD";
   }
 }
 
@@ -219,12 +256,28 @@ void CommandLoop::StoneLine(std::string_view line) {
   int32_t x = 0, y = 0;
   GameState& game = engine_.game;
   const int32_t n = game.boardSize;
-  if (!ParseCoordinate(Field(line, ',', 1), x, n) || !ParseCoordinate(Field(line, ',', 2), y, n))
+  const char* problem = nullptr;
+  bool hasX = false, hasY = false, hasWho = false;
+  ParseNumber(Field(line, ',', 1), &hasX);
+  ParseNumber(Field(line, ',', 2), &hasY);
+  const int64_t who = ParseNumber(Field(line, ',', 3), &hasWho);
+  if (line.find('\0') != std::string_view::npos || !hasX || !hasY || !hasWho)
+    problem = "not a stone line x,y,who";
+  else if (!ParseCoordinate(Field(line, ',', 1), x, n) ||
+           !ParseCoordinate(Field(line, ',', 2), y, n))
+    problem = "off the board";
+  else if (who != 1 && who != 2)
+    problem = "who is neither 1 nor 2";
+  else if (game.GameBoard.at(x + 1, y + 1) != Empty)
+    problem = "the cell already has a stone";
+  if (problem) {
+    // The manager's position is not the one we play on: say so rather than drop it unseen.
+    out_.WriteLine("MESSAGE stone line '" + Printable(line) + "' dropped: " + problem);
     return;
-  const int64_t who = ParseNumber(Field(line, ',', 3));
+  }
   if (who == 1) {
     game.GameBoard.at(x + 1, y + 1) = Own;
-  } else if (who == 2) {
+  } else {
     game.GameBoard.at(x + 1, y + 1) = Opponent;
     game.LastOpponentMove = Move{x + 1, y + 1};
   }

@@ -33,7 +33,8 @@ class CommandLoop {
   CommandLoop(Engine& engine, ReplySink& out) : engine_(engine), out_(out) {}
 
   // Handles the bytes of one read. A line is handled once its end (CR LF, LF or CR)
-  // has arrived; a partial line waits for the next read. Returns false after END.
+  // has arrived, without its trailing blanks; a partial line waits for the next read, and
+  // a NUL is a byte like any other. Returns false after END.
   bool Feed(std::string_view bytes);
 
   int32_t BoardMode() const { return BoardMode_; }
@@ -54,6 +55,7 @@ class CommandLoop {
   int32_t BoardMode_ = 0;
   int64_t pauseMs_ = 0;  // BEGIN's pause, charged to the next move request
   bool ended_ = false;
+  bool skippingBlock_ = false;  // inside the stone lines of a block answered UNKNOWN
 };
 
 std::string AboutLine(const GameState& game);

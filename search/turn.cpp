@@ -251,6 +251,11 @@ TurnResult PlayTurn(GameState& game, Search& search, Clock& clock) {
     search.rootIndex = search.lastNodeIndex;
     search.resetPending = true;
     Log("No move to play. RetScore: ", RetScore);
+    // An empty board opens in the centre, as BEGIN does; the fallback is for stones that
+    // leave no candidate.
+    const int centre = game.boardSize / 2 + 1;
+    if (!HasStones(game.GameBoard) && game.GameBoard.at(centre, centre) == Empty)
+      return PlaceOwn(game, centre, centre);
     if (FallbackCell(game.GameBoard, x, y) || FirstEmptyCell(game.GameBoard, x, y))
       return PlaceOwn(game, x, y);
     return NoEmptyCell();

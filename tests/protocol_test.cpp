@@ -102,25 +102,35 @@ TEST_F(ProtocolTest, Replies) {
   // clang-format off
   const std::pair<std::vector<std::string>, std::vector<std::string>> rows[] = {
       // Line ends: CR LF, LF or CR; empty lines skipped; a partial line waits for the rest;
-      // a NUL ends what its read delivered.
+      // blanks at the end are dropped; a NUL is a byte of its line, which no command has.
       {{"\n\n\r\rSTART 20\r\n\r\n\rABOUT\n\r\n"}, {"OK", kAbout}},
       {{"START 20\r", "\nABOUT\r", "\n"}, {"OK", kAbout}},
       {{"ABOUT"}, {}}, {{"ABOUT", "\r\n"}, {kAbout}},
-      {{std::string("ABOUT\r\n\0BEGIN\r\n", 14)}, {kAbout}},
+      {{"START 20 \t\r\nABOUT\t\r\nEND \r\nABOUT\r\n"}, {"OK", kAbout}},
+      {{std::string("ABOUT\r\n\0BEGIN\r\n", 14)}, {kAbout, "UNKNOWN"}},
+      {{std::string("ABOUT\0\r\nSTART 15\r\n", 18)}, {"UNKNOWN", "OK"}},
+      {{std::string("TURN 7,7\0\r\nABOUT\r\n", 19)}, {"UNKNOWN", kAbout}},
       {{"TURN 1", "0,10\r\n", "TURN 10,10\r\n"}, {"*", "ERROR cell is occupied"}},
-      // A command word is read by its first letters.
-      {{"STARTING 20\r\nSTAR 20\r\nABOUTME\r\n"}, {"OK", "OK", kAbout}},
+      // A command is its whole first word.
+      {{"STARTLE 20\r\nSTAR 20\r\nABOUTFACE\r\nBEGINNER\r\nTURNIP 1,1\r\nDONEZO\r\n"
+        "ENDS\r\nINFOS timeout_turn 5\r\nBOARDS\r\n1,1,1\r\nABOUT\r\n"},
+       {"UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN",
+        "UNKNOWN", "UNKNOWN", kAbout}},
+      // A block the engine does not know gets one reply, its stone lines and DONE none; a
+      // command ends it.
+      {{"SWAP2BOARD\r\n7,7\r\n8,8\r\n9,9\r\nDONE\r\nABOUT\r\n"}, {"UNKNOWN", kAbout}},
+      {{"SWAP2BOARD\r\n7,7\r\nABOUT\r\n8,8\r\n"}, {"UNKNOWN", kAbout, "UNKNOWN"}},
       // BEGIN opens in the centre; DONE without BOARD asks for a move too; nothing is
       // answered after END, in board entry or not.
       {{"BEGIN\r\n"}, {"10,10"}}, {{"DONE\r\n"}, {"*"}},
       {{"END\r\nABOUT\r\nBEGIN\r\n"}, {}}, {{"BOARD\r\n5,5,1\r\nEND\r\nDONE\r\n"}, {}},
       // Overlong lines are survived, and a long tail does not hide a command.
-      {{junk + "\r\nABOUT" + junk + "\r\nTURN 3,3" + junk + "\r\nBOARD\r\n" + junk + "\r\n1,1,"
-        + junk + "\r\nDONE\r\n"}, {"UNKNOWN", kAbout, "*", "*"}},
+      {{junk + "\r\nABOUT " + junk + "\r\nTURN 3,3 " + junk + "\r\nBOARD\r\n1,1,1" + junk
+        + "\r\nDONE\r\n"}, {"UNKNOWN", kAbout, "*", "*"}},
       // Command words are exact and upper case.
-      {{"start 20\r\n START 20\r\nStart 20\r\nabout\r\nRESTART\r\nPLAY 1,1\r\nSWAP2BOARD\r\n"
-        "0,10\r\nx\r\nEND \r\nENDGAME\r\nend\r\n END\r\nEN\r\n"},
-       std::vector<std::string>(14, "UNKNOWN")},
+      {{"start 20\r\n START 20\r\nStart 20\r\nabout\r\nRESTART\r\nPLAY 1,1\r\n0,10\r\nx\r\n"
+        "ENDGAME\r\nend\r\n END\r\nEN\r\n"},
+       std::vector<std::string>(12, "UNKNOWN")},
   };
   // clang-format on
   for (const auto& [reads, replies] : rows) {
@@ -218,6 +228,12 @@ TEST_F(ProtocolTest, InfoSetsTheLimitsSilently) {
       {"INFO time_left 1234", 0, 10000000, 367001600},
       {"INFO rule 1", 0, 10000000, 367001600},
       {"INFO", 0, 10000000, 367001600},
+      // A value that is no number means nothing, as a negative one does.
+      {"INFO timeout_turn", 0, 10000000, 367001600},
+      {"INFO timeout_turn abc", 0, 10000000, 367001600},
+      {"INFO timeout_turn 5s", 0, 10000000, 367001600},
+      {"INFO timeout_match -", 0, 10000000, 367001600},
+      {"INFO max_memory $", 0, 10000000, 367001600},
       {"INFO timeout_turn $3E8", 1000, 10000000, 367001600},
       {"INFO timeout_match 30000000000", 1000, 30000000000, 367001600},
   };
@@ -259,7 +275,8 @@ TEST_F(ProtocolTest, ExtremeInfoValuesChangeNothingUnsafe) {
 }
 
 // Between BOARD and DONE a line of three numbers places a stone (1 own, 2 the opponent's,
-// which becomes the last move); other lines are ignored, commands stay commands.
+// which becomes the last move) on an empty cell; any other line is dropped with a MESSAGE
+// that names it; commands stay commands.
 TEST_F(ProtocolTest, BoardEntry) {
   // clang-format off
   // Line, the board cell it sets (or 0) and to what, then LastOpponentMove.
@@ -272,7 +289,8 @@ TEST_F(ProtocolTest, BoardEntry) {
       {",,2", 0, 0, 0, 20, 20},  // no number is no cell, not the corner
       {"4294967297,3,2", 0, 0, 0, 20, 20}, {"$a,%11,2", 11, 4, Opponent, 11, 4},
       {"INFO timeout_turn 777", 0, 0, 0, 11, 4}, {"ABOUT", 0, 0, 0, 11, 4},
-      {"10,10,2", 11, 11, Opponent, 11, 11}};
+      {"10,10,2", 11, 11, Opponent, 11, 11}, {"10,10,1", 0, 0, 0, 11, 11},  // taken
+      {"9,9,1 ", 0, 0, 0, 11, 11}};  // already placed
   // clang-format on
   game().LastOpponentMove = Move{0, 0};
   EXPECT_TRUE(Send("BOARD\r\n").empty());
@@ -280,7 +298,13 @@ TEST_F(ProtocolTest, BoardEntry) {
     Board expected = game().GameBoard;
     if (x) expected.at(x, y) = cell;
     const auto replies = Send(std::string(line) + "\r\n");
-    EXPECT_EQ(replies.size(), std::string_view(line) == "ABOUT" ? 1u : 0u) << line;
+    const std::string_view text = line;
+    const bool dropped = x == 0 && !text.starts_with("INFO") && text != "ABOUT";
+    EXPECT_EQ(replies.size(), dropped || text == "ABOUT" ? 1u : 0u) << line;
+    if (dropped && !replies.empty()) {
+      EXPECT_TRUE(replies[0].starts_with("MESSAGE stone line '" + std::string(text.substr(0, 5))))
+          << replies[0];
+    }
     EXPECT_TRUE(game().GameBoard == expected) << line;
     EXPECT_TRUE(game().LastOpponentMove.x == lastX && game().LastOpponentMove.y == lastY) << line;
     EXPECT_EQ(s_->loop.BoardMode(), 1);
@@ -289,6 +313,10 @@ TEST_F(ProtocolTest, BoardEntry) {
   ExpectLegalMove("DONE\r\n");
   EXPECT_EQ(s_->loop.BoardMode(), 0);
   ExpectLegalMove("BEGIN\r\n");  // the centre is taken: BEGIN must play elsewhere
+  // START gives up an unfinished block: the lines after it are no stone lines.
+  EXPECT_TRUE(Send("BOARD\r\n1,1,1\r\n").empty());
+  EXPECT_EQ(Send("START 20\r\nx,y\r\n"), (std::vector<std::string>{"OK", "UNKNOWN"}));
+  EXPECT_EQ(s_->loop.BoardMode(), 0);
   EXPECT_FALSE(s_->loop.Feed("END\r\n"));
 }
 

@@ -6,6 +6,7 @@
 #include <map>
 #include <string>
 
+#include "core/position_text.h"
 #include "engine/protocol.h"
 #include "search/turn.h"
 #include "tests/step_clock.h"
@@ -123,11 +124,20 @@ TEST(PlayTurnTest, SearchTimeAndFallbacks) {
     EXPECT_EQ(board.at(x + 1, y + 1), Empty);
     EXPECT_EQ(t.game.GameBoard.at(x + 1, y + 1), Own);
   }
-  // Nothing to judge: the first empty cell from index 2, no search time.
+  // An empty board opens in the centre, as BEGIN does, with no search time.
   Turn empty(MakeBoard({}));
-  EXPECT_EQ(empty.Play(), "1,1");
+  EXPECT_EQ(empty.Play(), "10,10");
   EXPECT_EQ(empty.game.GameRunningTime, 0);
   EXPECT_TRUE(empty.search.resetPending);
+  // Stones but no candidate (every window of a 5x5 board touches its wall, and one stone
+  // matches no wall template): the first empty cell from index 2.
+  Board small;
+  std::string error;
+  ASSERT_TRUE(ParsePosition(".....\n.....\n..X..\n.....\n.....\n", small, error)) << error;
+  Turn lone(small);
+  lone.game.boardSize = 5;
+  EXPECT_EQ(lone.Play(), "1,1");
+  EXPECT_TRUE(lone.search.resetPending);
   Board full;
   ResetBoard(full);
   for (int i = 1; i <= BoardSize; ++i)

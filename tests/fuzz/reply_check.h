@@ -26,6 +26,7 @@ inline std::string ReplyProblem(std::string_view text, const Board& asked, int s
   if (text.find_first_of("\r\n") != std::string_view::npos) return "line end inside a reply";
   if (text == "OK" || text == "UNKNOWN" || text.starts_with("name=\"Kestrova\"")) return "";
   if (text.starts_with("ERROR ") && text.size() > 6) return "";
+  if (text.starts_with("MESSAGE ") && text.size() > 8) return "";
   const size_t comma = text.find(',');
   if (comma == std::string_view::npos || !IsCoordinate(text.substr(0, comma), size) ||
       !IsCoordinate(text.substr(comma + 1), size))
