@@ -81,6 +81,12 @@ int Serve(int argc, char** argv) {
   // and the browser's idle keep-alive connections need threads besides.
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
   table.Route(server);
+  // SO_REUSEADDR only: with httplib's SO_REUSEPORT a second server on a port in use would
+  // start and take half of the first one's requests.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void*>(&yes), sizeof yes);
+  });
   int port = command.port;
   if (port == 0) {
     port = server.bind_to_any_port(command.listen);
