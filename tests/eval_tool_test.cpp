@@ -62,8 +62,9 @@ TEST(EvalTool, OutputAndErrorsToTheCharacter) {
       {"", Position({}, {}, "\n", 4), "expected 5 to 20 rows, got 4", 2},
       {"", "." + good, "row 0 has 21 cells, expected 20 (one per row)", 2},
       {"", badChar, "row 5 column 7: unexpected character 'Z'", 2},
-      {"--to-move 4", good, "bad option '--to-move' (use --to-move 2|3)", 2},
-      {"--fast", good, "bad option '--fast' (use --to-move 2|3)", 2}};
+      {"--to-move 4", good, "bad value '4' for --to-move (expected a whole number from 2 to 3)", 2},
+      {"--to-move", good, "--to-move needs a value: a whole number from 2 to 3", 2},
+      {"--fast", good, "unknown option --fast (--help lists the options)", 2}};
   // clang-format on
   const std::string errFile = ::testing::TempDir() + "kestrova_eval_stderr";
   for (const auto& [args, input, expected, exitStatus] : rows) {
@@ -83,6 +84,52 @@ TEST(EvalTool, OutputAndErrorsToTheCharacter) {
               exitStatus ? "<stderr>kestrova eval: " + expected + "\n" : expected + "<stderr>")
         << command << " <<\n"
         << input;
+  }
+}
+
+}  // namespace
+}  // namespace kestrova::testing
+
+namespace kestrova::testing {
+namespace {
+
+// Every command refuses a value that is not wholly a number in range, and an unknown flag,
+// naming both, with exit 2; --help prints the usage and exits 0.
+TEST(ToolArgs, StrictValuesAndHelpEverywhere) {
+  // clang-format off
+  const std::tuple<const char*, int, const char*> rows[] = {
+      {"think --ms 100x", 2, "bad value '100x' for --ms"},
+      {"think --ms -5", 2, "bad value '-5' for --ms"},
+      {"think --ms 9000", 2, "bad value '9000' for --ms"},
+      {"bench --iterations 10k", 2, "bad value '10k' for --iterations"},
+      {"bench --iterations", 2, "--iterations needs a value"},
+      {"eval --fast", 2, "unknown option --fast"},
+      {"play --turn ' 5'", 2, "bad value ' 5' for --turn"},
+      {"play --rule 2", 2, "bad value '2' for --rule"},
+      {"serve --port 65536", 2, "bad value '65536' for --port"},
+      {"serve --rule -1", 2, "bad value '-1' for --rule"},
+      {"match a b --sprt 0 inf", 2, "bad value 'inf' for --sprt"},
+      {"match a b --sprt x 5", 2, "bad value 'x' for --sprt"},
+      {"match a b --games 0", 2, "bad value '0' for --games"},
+      {"match a b --rule 3", 2, "bad value '3' for --rule"},
+      {"match a b --startup 1s", 2, "bad value '1s' for --startup"},
+      {"match a b --concurrency 4096 --games 5000", 2, "bad value '4096' for --concurrency"},
+      {"match a b c", 2, "two engines are needed, 3 given"},
+      {"match a b --colour red", 2, "unknown option --colour"}};
+  // clang-format on
+  for (const auto& [args, exitCode, wanted] : rows) {
+    EngineProcess tool(ToolPath() + " " + args + " 2>&1 </dev/null");
+    const std::string out = tool.ReadAll(20000);
+    int code = -1;
+    EXPECT_TRUE(tool.Exited(5000, &code) && code == exitCode) << args << ": " << code;
+    EXPECT_NE(out.find(wanted), std::string::npos) << args << ": " << out;
+  }
+  for (const char* command : {"eval", "bench", "think", "match", "play", "serve"}) {
+    EngineProcess tool(ToolPath() + " " + command + " --help </dev/null");
+    const std::string out = tool.ReadAll(20000);
+    int code = -1;
+    EXPECT_TRUE(tool.Exited(5000, &code) && code == 0) << command;
+    EXPECT_EQ(out.rfind(std::string("usage: kestrova ") + command, 0), 0u) << out;
   }
 }
 

@@ -13,6 +13,7 @@
 //                  them fill the board to a draw)
 //   when=X,Y     the fault only in games where cell X,Y is taken when it comes due
 //   log=FILE     appends every line it receives; pid=FILE appends its process id
+//   startup=MS   sleeps MS before it reads anything, as engines under wine do
 // It plays on the board size START gives.
 #include <sys/resource.h>
 #include <unistd.h>
@@ -122,6 +123,7 @@ int main(int argc, char** argv) {
   if (!e.Get("pid").empty()) std::ofstream(e.Get("pid"), std::ios::app) << getpid() << "\n";
   std::ofstream log(e.Get("log").empty() ? "/dev/null" : e.Get("log"), std::ios::app);
   bool inBoard = false;
+  usleep(useconds_t(e.Number("startup")) * 1000);
   for (std::string line; std::getline(std::cin, line);) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     log << line << std::endl;

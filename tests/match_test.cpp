@@ -12,14 +12,16 @@
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/game_state.h"
 #include "tests/engine_process.h"
-#include "tools/referee/game_rules.h"
 #include "tools/match/openings.h"
-#include "tools/referee/referee.h"
 #include "tools/match/sprt.h"
+#include "tools/referee/game_rules.h"
+#include "tools/referee/game_session.h"
+#include "tools/referee/referee.h"
 
 namespace kestrova::testing {
 namespace {
@@ -87,26 +89,35 @@ std::string Lines(const std::string& text, std::vector<std::string> prefixes) {
   return joined;
 }
 
+// Five or more under the freestyle rule; exactly five under rule 1, where six win nothing.
 TEST(Referee, FiveOrMoreInARow) {
   struct Row {
     const char* stones;  // "x,y x,y ...", black but those marked w
     Point probe;
-    bool five;
+    bool five, exactFive;
   } const rows[] = {
-      {"0,0 1,0 3,0 4,0 5,0 2,0w", {3, 0}, false},  // broken by the other colour
-      {"5,5 6,5 7,5 8,5 9,5 10,5", {10, 5}, true},  // six
-      {"4,15 3,16 2,17 1,18 0,19", {2, 17}, true},
-      {"19,15w 19,16w 19,17w 19,18w 19,19w", {19, 19}, true},
-      {"17,3 18,3 19,3 0,4 1,4", {19, 3}, false},  // lines do not wrap around the edge
+      {"0,0 1,0 3,0 4,0 5,0 2,0w", {3, 0}, false, false},  // broken by the other colour
+      {"5,5 6,5 7,5 8,5 9,5 10,5", {10, 5}, true, false},  // six
+      {"5,5 6,5 7,5 8,5 9,5 11,5", {9, 5}, true, true},    // five, one apart from a sixth
+      {"4,15 3,16 2,17 1,18 0,19", {2, 17}, true, true},
+      {"19,15w 19,16w 19,17w 19,18w 19,19w", {19, 19}, true, true},
+      {"17,3 18,3 19,3 0,4 1,4", {19, 3}, false, false},  // lines do not wrap around the edge
+      // Six across and five down through one stone: the five wins.
+      {"0,9 1,9 2,9 3,9 4,9 5,9 2,5 2,6 2,7 2,8", {2, 9}, true, true},
   };
-  for (const Row& row : rows) {
-    Grid grid;
-    std::istringstream moves(row.stones);
-    for (std::string m; moves >> m;)
-      grid.Put(*ParseEngineMove(m.substr(0, m.find('w'))),
-               m.back() == 'w' ? Stone::White : Stone::Black);
-    EXPECT_EQ(MakesFive(grid, row.probe), row.five) << row.stones;
-  }
+  for (const auto& [rule, wins] :
+       {std::pair{kFreestyle, &Row::five}, {kExactFive, &Row::exactFive}})
+    for (const Row& row : rows) {
+      Grid grid(BoardSize, rule);
+      std::istringstream moves(row.stones);
+      for (std::string m; moves >> m;)
+        grid.Put(*ParseEngineMove(m.substr(0, m.find('w'))),
+                 m.back() == 'w' ? Stone::White : Stone::Black);
+      EXPECT_EQ(MakesFive(grid, row.probe), row.*wins) << row.stones << " rule " << rule;
+      const size_t line = FiveThrough(grid, row.probe).size();
+      EXPECT_TRUE(row.*wins ? (rule == kExactFive ? line == 5 : line >= 5) : line == 0)
+          << row.stones << " rule " << rule;
+    }
 }
 
 TEST(Referee, EloFromResults) {
@@ -177,8 +188,6 @@ const Judgement kJudgements[] = {
      "B sent a malformed reply 'ERROR no'"},
     {"crash", "fault=crash at=2", "", "BB", "A crashed: closed its output (killed by signal 6)"},
     {"closed_output", "fault=close at=2", "", "BB", "A crashed: closed its output"},
-    {"refused_start", "", "fault=refuse-start", "AA",
-     "B refused START: 'ERROR unsupported board size'"},
     {"small_board_full", "fault=fill", "fault=fill", "==", "the board is full; 81 moves",
      "--size 9 --turn 300"},
     {"memory_over", "fault=alloc at=2 mb=300", "", "BB", "A went over the memory limit", kMemory},
@@ -189,6 +198,41 @@ const Judgement kJudgements[] = {
 
 INSTANTIATE_TEST_SUITE_P(MisbehavingEngines, RefereeJudges, ::testing::ValuesIn(kJudgements),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// An engine that starts slowly is waited for (--startup, a few seconds by default) and its
+// late ABOUT reply is not taken for START's; one that cannot start stops the match with
+// the reason and a failing exit, as does an opening that leaves no move.
+TEST(Referee, StartUpAndItsFailures) {
+  const std::string full = TempPath("full.openings", "");
+  {
+    std::ofstream out(full);  // rows of XXOO shifted by two: no five on the 5x5 board
+    std::vector<std::string> black, white;
+    for (int y = 0; y < 5; ++y)
+      for (int x = 0; x < 5; ++x)
+        ((x + 2 * y) % 4 < 2 ? black : white)
+            .push_back(std::to_string(x) + "," + std::to_string(y));
+    for (size_t k = 0; k < black.size() || k < white.size(); ++k)
+      out << (k < black.size() ? black[k] + " " : "") << (k < white.size() ? white[k] + " " : "");
+    out << "\n";
+  }
+  const std::tuple<std::string, std::string, int, const char*> rows[] = {
+      {FakeEngine("row=0 startup=1500"), "--games 2", 0, "A: 1 wins, 0 draws, 1 losses"},
+      {FakeEngine("row=0 startup=1500"), "--games 2 --startup 300", 1,
+       "an engine cannot start: A did not answer START within 300 ms"},
+      {FakeEngine("fault=refuse-start"), "--games 4", 1,
+       "an engine cannot start: A refused START: 'ERROR unsupported board size'"},
+      {"/nonexistent/a", "--games 4", 1, "an engine cannot start: A closed its output at START"},
+      {FakeEngine("row=0"), "--size 5 --openings " + full, 2, "fills the board"}};
+  for (const auto& [a, options, exitCode, wanted] : rows) {
+    const ToolRun run =
+        RunTool("match " + a + " " + FakeEngine("row=19") + " " + kQuick + " " + options);
+    EXPECT_EQ(run.exitCode, exitCode) << run.output;
+    EXPECT_NE(run.output.find(wanted), std::string::npos) << run.output << "\nwanted " << wanted;
+    EXPECT_EQ(run.output.find("Elo"), exitCode ? std::string::npos : run.output.find("Elo"))
+        << "a match that stopped has no summary to give:\n"
+        << run.output;
+  }
+}
 
 // Each engine's log for one game, from a 3-stone opening (white moves first) and from the
 // empty board; T stands for INFO time_left.

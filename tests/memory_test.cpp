@@ -30,11 +30,11 @@ TEST(ProcessMemoryTest, PeakResidentMemoryStaysUnderMaxMemory) {
   double peakA = 0, peakB = 0;
   const size_t at = out.find("peak memory: ");
   ASSERT_NE(at, std::string::npos) << out;
-  ASSERT_EQ(std::sscanf(out.c_str() + at, "peak memory: A %lf MB, B %lf MB", &peakA, &peakB), 2);
+  ASSERT_EQ(std::sscanf(out.c_str() + at, "peak memory: A %lf MiB, B %lf MiB", &peakA, &peakB), 2);
   // The bound must have been reached for, or the games proved nothing.
   EXPECT_GT(std::max(peakA, peakB), 30.0) << out;
   EXPECT_LT(std::max(peakA, peakB), 100.0) << out;
-  std::printf("peak resident memory %.1f MB and %.1f MB, max_memory 100 MB\n", peakA, peakB);
+  std::printf("peak resident memory %.1f MiB and %.1f MiB, max_memory 100 MiB\n", peakA, peakB);
 }
 
 }  // namespace

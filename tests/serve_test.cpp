@@ -210,3 +210,26 @@ TEST(Play, SmallerBoardThroughThePipe) {
 
 }  // namespace
 }  // namespace kestrova::testing
+
+namespace kestrova::testing {
+namespace {
+
+// A port another server listens on is refused, not shared.
+TEST(Serve, RefusesAPortInUse) {
+  httplib::Server first;
+  const int port = first.bind_to_any_port("127.0.0.1");
+  ASSERT_GT(port, 0);
+  std::thread listening([&] { first.listen_after_bind(); });
+  EngineProcess second(ToolPath() + " serve --port " + std::to_string(port) + " --engine " +
+                       KESTROVA_FAKE_ENGINE_PATH + " 2>&1 </dev/null");
+  const std::string out = second.ReadAll(20000);
+  int code = -1;
+  EXPECT_TRUE(second.Exited(5000, &code) && code == 1) << out;
+  EXPECT_NE(out.find("cannot listen on 127.0.0.1 port " + std::to_string(port)), std::string::npos)
+      << out;
+  first.stop();
+  listening.join();
+}
+
+}  // namespace
+}  // namespace kestrova::testing

@@ -11,6 +11,7 @@
 
 #include "bench/positions.h"
 #include "search/turn.h"
+#include "tools/args.h"
 #include "tools/commands.h"
 
 namespace kestrova::tools {
@@ -32,21 +33,15 @@ double Seconds(std::chrono::steady_clock::duration d) {
 
 int Bench(int argc, char** argv) {
   int64_t iterations = kDefaultIterations;
-  uint64_t seed = kDefaultSeed;
-  for (int k = 0; k < argc; ++k) {
-    if (std::strcmp(argv[k], "--iterations") == 0 && k + 1 < argc) {
-      iterations = std::strtoll(argv[++k], nullptr, 10);
-    } else if (std::strcmp(argv[k], "--seed") == 0 && k + 1 < argc) {
-      seed = std::strtoull(argv[++k], nullptr, 10);
-    } else {
-      std::fprintf(stderr, "kestrova bench: bad option '%s' (--iterations N, --seed S)\n", argv[k]);
-      return 2;
-    }
-  }
-  if (iterations <= 0) {
-    std::fprintf(stderr, "kestrova bench: --iterations must be positive\n");
-    return 2;
-  }
+  int64_t seed = int64_t(kDefaultSeed);
+  ArgParser args("kestrova bench",
+                 "usage: kestrova bench [--iterations N] [--seed S]\n"
+                 "  fixed searches over fixed positions: node counts, signature, speed\n"
+                 "  --iterations N  iterations of each search (default 10000)\n"
+                 "  --seed S        seed of the searches' tie draws (default 20261206)\n");
+  args.Integer("--iterations", 1, 1000000000, iterations);
+  args.Integer("--seed", 0, INT64_MAX, seed);
+  if (const auto exit = args.Parse(argc, argv)) return *exit;
   const Patterns patterns = BuiltPatterns();
   const std::vector<Board> boards = bench::Boards();
 
@@ -58,7 +53,7 @@ int Bench(int argc, char** argv) {
   for (size_t k = 0; k < boards.size(); ++k) {
     GameState game;
     game.GameBoard = boards[k];
-    Search search(patterns, seed + k);
+    Search search(patterns, uint64_t(seed) + k);
     const int32_t chosen = SearchFixed(game, search, iterations);
     const TreeNode& root = search.nodes[search.rootIndex];
     char line[128];
@@ -71,6 +66,7 @@ int Bench(int argc, char** argv) {
                     search.lastNodeIndex + 1, root.Visits);
     }
     std::printf("%s\n", line);
+    std::fflush(stdout);  // into a file too, a stopped bench keeps the lines it finished
     signature = Fnv1a(std::string(line) + "\n", signature);
     nodesSearched += search.lastNodeIndex + 1;
     for (int32_t n = 1; n <= search.lastNodeIndex; n += std::max(1, search.lastNodeIndex / 64)) {

@@ -7,21 +7,19 @@
 
 #include "core/position_text.h"
 #include "patterns/scan.h"
+#include "tools/args.h"
 #include "tools/commands.h"
 
 namespace kestrova::tools {
 
 int Eval(int argc, char** argv) {
   int toMove = Own;
-  for (int k = 0; k < argc; ++k) {
-    if (std::strcmp(argv[k], "--to-move") == 0 && k + 1 < argc &&
-        (std::strcmp(argv[k + 1], "2") == 0 || std::strcmp(argv[k + 1], "3") == 0)) {
-      toMove = argv[++k][0] - '0';
-    } else {
-      std::fprintf(stderr, "kestrova eval: bad option '%s' (use --to-move 2|3)\n", argv[k]);
-      return 2;
-    }
-  }
+  ArgParser args("kestrova eval",
+                 "usage: kestrova eval [--to-move 2|3] < POSITION\n"
+                 "  the board scan of an n x n position ('.' empty, 'X' side 2, 'O' side 3)\n"
+                 "  --to-move S   the side to move, 2 or 3 (default 2)\n");
+  args.Integer("--to-move", Own, Opponent, toMove);
+  if (const auto exit = args.Parse(argc, argv)) return *exit;
   const std::string text((std::istreambuf_iterator<char>(std::cin)),
                          std::istreambuf_iterator<char>());
   Board board;

@@ -1,6 +1,7 @@
 // kestrova think: one timed search on a position, with the search's speed and memory.
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -13,27 +14,21 @@
 #include "core/position_text.h"
 #include "engine/protocol.h"
 #include "search/turn.h"
+#include "tools/args.h"
 #include "tools/commands.h"
 
 namespace kestrova::tools {
 
 int Think(int argc, char** argv) {
   int64_t ms = 7000, maxMemory = 0;
-  for (int k = 0; k < argc; ++k) {
-    if (std::strcmp(argv[k], "--ms") == 0 && k + 1 < argc) {
-      ms = std::strtoll(argv[++k], nullptr, 10);
-    } else if (std::strcmp(argv[k], "--max-memory") == 0 && k + 1 < argc) {
-      maxMemory = std::strtoll(argv[++k], nullptr, 10);
-    } else {
-      std::fprintf(stderr, "kestrova think: bad option '%s' (--ms N, --max-memory BYTES)\n",
-                   argv[k]);
-      return 2;
-    }
-  }
-  if (ms <= 0 || ms > 7000) {
-    std::fprintf(stderr, "kestrova think: --ms must be 1..7000 (the longest search)\n");
-    return 2;
-  }
+  ArgParser args("kestrova think",
+                 "usage: kestrova think [--ms N] [--max-memory BYTES] < POSITION\n"
+                 "  one timed search on a position read on stdin, with its speed and memory\n"
+                 "  --ms N              search time, 1 to 7000 (the longest search; default 7000)\n"
+                 "  --max-memory BYTES  the engine's memory limit, 0 for none (default 0)\n");
+  args.Integer("--ms", 1, 7000, ms);
+  args.Integer("--max-memory", 0, int64_t(1) << 50, maxMemory);
+  if (const auto exit = args.Parse(argc, argv)) return *exit;
   const std::string text((std::istreambuf_iterator<char>(std::cin)),
                          std::istreambuf_iterator<char>());
   GameState game;
@@ -53,7 +48,8 @@ int Think(int argc, char** argv) {
   while (game.msTurnTime - TurnReserve(game.msTurnTime) < ms) ++game.msTurnTime;
   game.TurnStartTime = clock.NowMs();
   const std::string reply = MoveReply(PlayTurn(game, search, clock));
-  const double seconds = double(game.GameRunningTime) / 1000.0;
+  // A forced move can come within the clock's first millisecond: rates then count it as one.
+  const double seconds = std::max<double>(1, double(game.GameRunningTime)) / 1000.0;
   const int64_t nodes = int64_t(search.lastNodeIndex) + 1;
   // The scan alone on positions this search scanned (a sample of the chosen move's
   // subtree): the gap to the search's own rate is the tree's overhead.
@@ -78,11 +74,11 @@ int Think(int argc, char** argv) {
     for (const auto& [board, turn] : scanned) scanner.FindSPoints(board, spoints, turn);
     bareScans += int64_t(scanned.size());
   }
-  const double bareSeconds = double(clock.NowMs() - bareStart) / 1000.0;
+  const double bareSeconds = std::max<double>(1, double(clock.NowMs() - bareStart)) / 1000.0;
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   std::printf("move %s\n", reply.c_str());
-  std::printf("time %.3f s\n", seconds);
+  std::printf("time %.3f s\n", double(game.GameRunningTime) / 1000.0);
   std::printf("iterations %lld (%.0f/s)\n", (long long)search.lastIterations,
               double(search.lastIterations) / seconds);
   std::printf("scans %llu (%.0f/s)\n", (unsigned long long)search.scanner.scans,
@@ -93,7 +89,7 @@ int Think(int argc, char** argv) {
     std::printf("scan alone on %zu searched positions: %.0f/s (search: %.2f of it)\n",
                 scanned.size(), double(bareScans) / bareSeconds,
                 (double(search.scanner.scans) / seconds) / (double(bareScans) / bareSeconds));
-  std::printf("peak resident memory %.1f MB\n", double(usage.ru_maxrss) / 1024.0);
+  std::printf("peak resident memory %.1f MiB\n", double(usage.ru_maxrss) / 1024.0);
   return 0;
 }
 

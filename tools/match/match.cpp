@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "tools/args.h"
 #include "tools/commands.h"
 #include "tools/match/match_results.h"
 #include "tools/match/openings.h"
@@ -37,6 +38,8 @@ constexpr const char* kMatchUsage =
     "  --repeat            each opening with both colours (the default)\n"
     "  --no-repeat         each opening once, colours alternating\n"
     "  --size N            board size, 5..20 (default 20)\n"
+    "  --rule R            0: five or more wins (default); 1: exactly five wins\n"
+    "  --startup MS        time an engine has to answer ABOUT and START (default 5000)\n"
     "  --turn MS           time per move (default 5000)\n"
     "  --match MS          time per engine and game (default 120000)\n"
     "  --turn-a/--turn-b MS, --match-a/--match-b MS  the same for one engine\n"
@@ -68,135 +71,97 @@ struct MatchOptions {
   std::vector<std::string> mergeFiles;
 };
 
-bool ParseNumber(const char* text, int64_t low, int64_t& value) {
-  errno = 0;
-  char* end = nullptr;
-  const long long parsed = std::strtoll(text, &end, 10);
-  if (errno != 0 || end == text || *end != '\0' || parsed < low) return false;
-  value = parsed;
-  return true;
-}
-
-bool ParseReal(const char* text, double& value) {
-  char* end = nullptr;
-  value = std::strtod(text, &end);
-  return end != text && *end == '\0' && std::isfinite(value);
-}
-
-bool ParseShard(const std::string& text, int& shard, int& shards) {
-  int64_t i = 0, k = 0;
-  const size_t slash = text.find('/');
-  if (slash == std::string::npos) return false;
-  if (!ParseNumber(text.substr(0, slash).c_str(), 0, i) ||
-      !ParseNumber(text.substr(slash + 1).c_str(), 1, k) || i >= k || k > 1000000)
-    return false;
-  shard = int(i);
-  shards = int(k);
-  return true;
-}
-
-// Fills options from the command line; false (after saying why) on a bad one.
-bool ParseOptions(int argc, char** argv, MatchOptions& options) {
-  std::vector<std::string> engines;
+// Fills options from the command line; the exit status when the command is to stop (after
+// --help or a refusal that says why).
+std::optional<int> ParseOptions(int argc, char** argv, MatchOptions& options) {
+  ArgParser args("kestrova match", kMatchUsage);
+  std::vector<std::string> words;
   std::optional<int64_t> turn[2], match[2];
   int64_t turnAll = 5000, matchAll = 120000;
-  bool merging = false;
-  for (int k = 0; k < argc; ++k) {
-    const std::string arg = argv[k];
-    if (arg.size() < 2 || arg.compare(0, 2, "--") != 0) {
-      (merging ? options.mergeFiles : engines).push_back(arg);
-      continue;
-    }
-    if (arg == "--merge" || arg == "--repeat" || arg == "--no-repeat" ||
-        arg == "--force-concurrency") {
-      merging = merging || arg == "--merge";
-      if (arg == "--repeat" || arg == "--no-repeat") options.repeat = arg == "--repeat";
-      if (arg == "--force-concurrency") options.forceConcurrency = true;
-      continue;
-    }
-    const int values = arg == "--sprt" ? 2 : 1;
-    if (k + values >= argc) {
-      std::fprintf(stderr, "kestrova match: %s needs %s\n", arg.c_str(),
-                   values == 2 ? "two values" : "a value");
-      return false;
-    }
-    const char* value = argv[++k];
-    int64_t number = 0;
-    bool ok = true;
-    if (arg == "--openings") {
-      options.openingsFile = value;
-    } else if (arg == "--sgf") {
-      options.sgfFile = value;
-    } else if (arg == "--results") {
-      options.resultsFile = value;
-    } else if (arg == "--games") {
-      ok = ParseNumber(value, 1, number) && number <= 1000000;
-      options.games = int(number);
-    } else if (arg == "--seed") {
-      ok = ParseNumber(value, 0, number);
-      options.seed = uint64_t(number);
-    } else if (arg == "--size") {
-      ok = ParseNumber(value, kMinBoardSize, number) && ValidBoardSize(int(number));
-      options.limits.boardSize = int(number);
-    } else if (arg == "--turn" || arg == "--turn-a" || arg == "--turn-b") {
-      ok = ParseNumber(value, 1, number);
-      (arg == "--turn" ? turnAll : turn[arg == "--turn-b"].emplace()) = number;
-    } else if (arg == "--match" || arg == "--match-a" || arg == "--match-b") {
-      ok = ParseNumber(value, 1, number);
-      (arg == "--match" ? matchAll : match[arg == "--match-b"].emplace()) = number;
-    } else if (arg == "--memory") {
-      ok = ParseNumber(value, 0, options.limits.memoryBytes);
-    } else if (arg == "--tolerance") {
-      ok = ParseNumber(value, 0, options.limits.toleranceMs);
-    } else if (arg == "--concurrency") {
-      ok = ParseNumber(value, 1, number) && number <= 1024;
-      options.concurrency = int(number);
-    } else if (arg == "--shard") {
-      ok = ParseShard(value, options.shard, options.shards);
-    } else if (arg == "--sprt") {
-      Sprt& sprt = options.sprt ? *options.sprt : options.sprt.emplace();
-      ok = ParseReal(value, sprt.elo0) && ParseReal(argv[++k], sprt.elo1) && sprt.elo0 < sprt.elo1;
-    } else if (arg == "--alpha" || arg == "--beta") {
-      Sprt& sprt = options.sprt ? *options.sprt : options.sprt.emplace();
-      double& rate = arg == "--alpha" ? sprt.alpha : sprt.beta;
-      ok = ParseReal(value, rate) && rate > 0 && rate < 0.5;
-    } else {
-      std::fprintf(stderr, "kestrova match: unknown option %s\n%s", arg.c_str(), kMatchUsage);
-      return false;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "kestrova match: bad value '%s' for %s\n", value, arg.c_str());
-      return false;
-    }
+  bool merging = false, noRepeat = false;
+  args.Positionals(words);
+  args.Flag("--merge", merging);
+  args.Flag("--repeat", noRepeat, false);
+  args.Flag("--no-repeat", noRepeat);
+  args.Flag("--force-concurrency", options.forceConcurrency);
+  args.Text("--openings", options.openingsFile);
+  args.Text("--sgf", options.sgfFile);
+  args.Text("--results", options.resultsFile);
+  args.Integer("--games", 1, 1000000, options.games);
+  int64_t seed = 1;
+  args.Integer("--seed", 0, INT64_MAX, seed);
+  args.Integer("--size", kMinBoardSize, BoardSize, options.limits.boardSize);
+  args.Integer("--rule", kFreestyle, kExactFive, options.limits.rule);
+  args.Integer("--startup", 1, INT32_MAX, options.limits.startupMs);
+  args.Integer("--turn", 1, INT64_MAX, turnAll);
+  args.Integer("--match", 1, INT64_MAX, matchAll);
+  for (int k = 0; k < 2; ++k) {
+    const std::string side = k == 0 ? "-a" : "-b";
+    args.Custom("--turn" + side, 1, "a whole number from 1", [&turn, k](const auto& w) {
+      int64_t v = 0;
+      return ParseInteger(w[0], 1, INT64_MAX, v) ? (turn[k] = v, -1) : 0;
+    });
+    args.Custom("--match" + side, 1, "a whole number from 1", [&match, k](const auto& w) {
+      int64_t v = 0;
+      return ParseInteger(w[0], 1, INT64_MAX, v) ? (match[k] = v, -1) : 0;
+    });
   }
+  args.Integer("--memory", 0, int64_t(1) << 50, options.limits.memoryBytes);
+  args.Integer("--tolerance", 0, INT32_MAX, options.limits.toleranceMs);
+  args.Integer("--concurrency", 1, 1024, options.concurrency);
+  args.Custom("--shard", 1, "I/K with 0 <= I < K <= 1000000", [&options](const auto& w) {
+    int64_t i = 0, k = 0;
+    const size_t slash = w[0].find('/');
+    if (slash == std::string::npos || !ParseInteger(w[0].substr(0, slash), 0, 999999, i) ||
+        !ParseInteger(w[0].substr(slash + 1), 1, 1000000, k) || i >= k)
+      return 0;
+    options.shard = int(i);
+    options.shards = int(k);
+    return -1;
+  });
+  args.Custom("--sprt", 2, "two finite Elo values, ELO0 below ELO1", [&options](const auto& w) {
+    Sprt& sprt = options.sprt ? *options.sprt : options.sprt.emplace();
+    const double kAny = 1e6;
+    if (!ParseReal(w[0], -kAny, kAny, sprt.elo0)) return 0;
+    if (!ParseReal(w[1], -kAny, kAny, sprt.elo1) || sprt.elo1 <= sprt.elo0) return 1;
+    return -1;
+  });
+  for (const char* name : {"--alpha", "--beta"})
+    args.Custom(name, 1, "a number between 0 and 0.5", [&options, name](const auto& w) {
+      Sprt& sprt = options.sprt ? *options.sprt : options.sprt.emplace();
+      double& rate = std::string(name) == "--alpha" ? sprt.alpha : sprt.beta;
+      return ParseReal(w[0], 0, 0.5, rate) && rate > 0 && rate < 0.5 ? -1 : 0;
+    });
+  if (const auto exit = args.Parse(argc, argv)) return exit;
+  options.seed = uint64_t(seed);
+  options.repeat = !noRepeat;
   if (merging) {
-    if (!options.mergeFiles.empty() && engines.empty()) return true;
-    std::fprintf(stderr, "kestrova match: --merge takes results files only\n%s", kMatchUsage);
-    return false;
+    if (words.empty()) return args.Refuse("--merge needs results files");
+    options.mergeFiles = words;
+    return std::nullopt;
   }
-  if (engines.size() != 2) {
-    std::fprintf(stderr, "kestrova match: two engines are needed\n%s", kMatchUsage);
-    return false;
+  if (words.size() != 2) {
+    std::fputs(kMatchUsage, stderr);
+    return args.Refuse("two engines are needed, " + std::to_string(words.size()) + " given");
   }
-  if (options.sprt && options.sprt->elo1 <= options.sprt->elo0) {
-    std::fprintf(stderr, "kestrova match: --alpha and --beta need --sprt ELO0 ELO1\n");
-    return false;
-  }
-  options.a.commandLine = engines[0];
-  options.b.commandLine = engines[1];
+  if (options.sprt && options.sprt->elo1 <= options.sprt->elo0)
+    return args.Refuse("--alpha and --beta need --sprt ELO0 ELO1");
+  options.a.commandLine = words[0];
+  options.b.commandLine = words[1];
   Contestant* sides[2] = {&options.a, &options.b};
   for (int k = 0; k < 2; ++k)
     sides[k]->time = {turn[k].value_or(turnAll), match[k].value_or(matchAll)};
-  return true;
+  return std::nullopt;
 }
 
 // Everything that decides the games' results, in one line: results files of matches whose
 // settings differ are not merged. The shard is left out on purpose.
 std::string SettingsLine(const MatchOptions& o, const std::vector<Opening>& openings) {
-  std::string text = "A=" + o.a.commandLine + "; B=" + o.b.commandLine +
-                     "; games=" + std::to_string(o.games) +
-                     "; size=" + std::to_string(o.limits.boardSize) +
-                     "; repeat=" + (o.repeat ? "yes" : "no") + "; openings=";
+  std::string text =
+      "A=" + o.a.commandLine + "; B=" + o.b.commandLine + "; games=" + std::to_string(o.games) +
+      "; size=" + std::to_string(o.limits.boardSize) +
+      (o.limits.rule != kFreestyle ? "; rule=" + std::to_string(o.limits.rule) : "") +
+      "; repeat=" + (o.repeat ? "yes" : "no") + "; openings=";
   if (openings.empty()) text += "random seed " + std::to_string(o.seed);
   for (const Opening& opening : openings) {
     for (const Point& p : opening) text += ProtocolText(p) + " ";
@@ -345,7 +310,7 @@ int Merge(const MatchOptions& options) {
 
 int Match(int argc, char** argv) {
   MatchOptions options;
-  if (!ParseOptions(argc, argv, options)) return 2;
+  if (const auto exit = ParseOptions(argc, argv, options)) return *exit;
   if (!options.mergeFiles.empty()) return Merge(options);
   std::vector<Opening> openings;
   std::string error;
@@ -372,12 +337,13 @@ int Match(int argc, char** argv) {
     if (g.number % options.shards == options.shard) games.push_back(std::move(g));
   const int cores = int(std::max(1u, std::thread::hardware_concurrency()));
   int concurrency = std::min<int>(options.concurrency, int(std::max<size_t>(1, games.size())));
-  if (concurrency > cores && !options.forceConcurrency) {
-    std::printf(
-        "concurrency %d capped at the %d cores: each game's engines think on them in turn "
-        "(--force-concurrency to go past)\n",
-        concurrency, cores);
-    concurrency = cores;
+  if (options.concurrency > cores && !options.forceConcurrency) {
+    // More games than cores would time the engines on a shared core: refused, not shrunk.
+    std::fprintf(stderr,
+                 "kestrova match: --concurrency %d is more than the %d cores of this machine "
+                 "(--force-concurrency to go past)\n",
+                 options.concurrency, cores);
+    return 2;
   }
   // A shard sees too few pairs to stop on; the merged results carry the test.
   const bool sprtStops = options.sprt && options.shards == 1;
@@ -411,10 +377,15 @@ int Match(int argc, char** argv) {
   // the point where the SPRT stops are those of a sequential run.
   MatchTally tally;
   size_t counted = 0, reported = 0;
+  std::string startFailure;  // an engine that cannot start would forfeit every game
   auto reportFinished = [&] {
     for (; reported < queue.done.size(); ++reported) {
       const size_t index = queue.done[reported];
       std::fputs(GameLine(games[index], *queue.records[index]).c_str(), stdout);
+      if (queue.records[index]->startFailed && startFailure.empty()) {
+        startFailure = queue.records[index]->reason;
+        queue.stop = true;
+      }
     }
   };
   std::unique_lock<std::mutex> lock(queue.mutex);
@@ -447,6 +418,12 @@ int Match(int argc, char** argv) {
   reportFinished();
   for (std::FILE* file : {sgf, results})
     if (file) std::fclose(file);
+  if (!startFailure.empty()) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "kestrova match: stopped, an engine cannot start: %s\n",
+                 startFailure.c_str());
+    return 1;
+  }
   if (counted < games.size())
     std::printf("%zu games counted; the games after them are not\n", counted);
   tally.PrintSummary(stdout, options.sprt);

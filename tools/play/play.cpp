@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/args.h"
 #include "tools/commands.h"
 #include "tools/referee/game_session.h"
 
@@ -19,43 +20,24 @@ namespace {
 using namespace kestrova::referee;
 
 constexpr const char* kPlayUsage =
-    "usage: kestrova play [--engine CMD] [--first human|engine] [--turn MS] [--size N]\n"
+    "usage: kestrova play [--engine CMD] [--first human|engine] [--turn MS] [--size N] [--rule R]\n"
     "  --engine CMD   engine command line (default: pbrain-kestrova beside this tool)\n"
     "  --first WHO    who opens, human or engine (default human)\n"
     "  --turn MS      the engine's time per move (default 3000)\n"
-    "  --size N       the board is N x N, 5 to 20 (default 20)\n";
+    "  --size N       the board is N x N, 5 to 20 (default 20)\n"
+    "  --rule R       0: five or more wins (default); 1: exactly five wins\n";
 
-bool ParseOptions(int argc, char** argv, SessionOptions& options) {
-  for (int k = 0; k < argc; ++k) {
-    const std::string arg = argv[k];
-    if (k + 1 >= argc) {
-      std::fprintf(stderr, "kestrova play: bad option '%s'\n%s", arg.c_str(), kPlayUsage);
-      return false;
-    }
-    const std::string value = argv[++k];
-    if (arg == "--engine" && !value.empty()) {
-      options.engine = value;
-    } else if (arg == "--first" && (value == "human" || value == "engine")) {
-      options.humanFirst = value == "human";
-    } else if (arg == "--turn") {
-      if (!ParseBounded(value, 1, INT32_MAX, options.turnMs)) {
-        std::fprintf(stderr, "kestrova play: bad value '%s' for --turn\n", value.c_str());
-        return false;
-      }
-    } else if (arg == "--size") {
-      int64_t size = 0;
-      if (!ParseBounded(value, kMinBoardSize, BoardSize, size)) {
-        std::fprintf(stderr, "kestrova play: bad value '%s' for --size (5 to 20)\n", value.c_str());
-        return false;
-      }
-      options.size = int(size);
-    } else {
-      std::fprintf(stderr, "kestrova play: bad option '%s %s'\n%s", arg.c_str(), value.c_str(),
-                   kPlayUsage);
-      return false;
-    }
-  }
-  return true;
+std::optional<int> ParseOptions(int argc, char** argv, SessionOptions& options) {
+  ArgParser args("kestrova play", kPlayUsage);
+  std::string first = "human";
+  args.Text("--engine", options.engine);
+  args.Choice("--first", {"human", "engine"}, first);
+  args.Integer("--turn", 1, INT32_MAX, options.turnMs);
+  args.Integer("--size", kMinBoardSize, BoardSize, options.size);
+  args.Integer("--rule", kFreestyle, kExactFive, options.rule);
+  const auto exit = args.Parse(argc, argv);
+  options.humanFirst = first == "human";
+  return exit;
 }
 
 struct Palette {
@@ -115,7 +97,7 @@ bool EngineMoves(GameSession& game, const Palette& palette) {
 
 int Play(int argc, char** argv) {
   SessionOptions options;
-  if (!ParseOptions(argc, argv, options)) return 2;
+  if (const auto exit = ParseOptions(argc, argv, options)) return *exit;
   if (options.engine.empty()) options.engine = EngineBesideTool();
   if (options.engine.empty()) {
     std::fprintf(stderr, "kestrova play: no pbrain-kestrova beside this tool; use --engine CMD\n");

@@ -68,17 +68,20 @@ std::string EnginePlayer::About(int64_t timeoutMs) {
   return NameFromAbout(line);
 }
 
-bool EnginePlayer::Start(int64_t timeoutMs, std::string& failure, int size) {
+bool EnginePlayer::Start(int64_t timeoutMs, std::string& failure, int size, bool send) {
   if (!launched_) {
     failure = "could not be started";
     return false;
   }
-  const int64_t deadline = MonotonicMs() + timeoutMs;
-  process_.Write(std::string("START ") + std::to_string(size) + kLineEnd);
+  const int64_t deadline = MonotonicMs() + std::max<int64_t>(0, timeoutMs);
+  if (send) process_.Write(std::string("START ") + std::to_string(size) + kLineEnd);
   std::string line;
   switch (ReadReply(line, deadline)) {
     case Subprocess::ReadStatus::Line:
       if (line == "OK") return true;
+      // ABOUT's reply, late: START's is still to come.
+      if (!NameFromAbout(line).empty())
+        return Start(deadline - MonotonicMs(), failure, size, false);
       failure = "refused START: '" + line + "'";
       return false;
     case Subprocess::ReadStatus::Timeout:

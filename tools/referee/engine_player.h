@@ -36,8 +36,9 @@ class EnginePlayer {
 
   // ABOUT; the engine's "name version", or an empty string when it gives none in time.
   std::string About(int64_t timeoutMs);
-  // START size; true on OK, otherwise false with what went wrong in failure.
-  bool Start(int64_t timeoutMs, std::string& failure, int size = BoardSize);
+  // START size (unless send is false: it went out already); true on OK, otherwise false
+  // with what went wrong in failure. A late reply to ABOUT before it is skipped.
+  bool Start(int64_t timeoutMs, std::string& failure, int size = BoardSize, bool send = true);
   void Info(const std::string& key, int64_t value);
 
   // From now on Ask samples the resident memory of the engine with its children while it

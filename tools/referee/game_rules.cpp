@@ -45,7 +45,8 @@ bool MakesFive(const Grid& grid, Point p) {
   if (!grid.OnBoard(p) || grid.at(p) == Stone::None) return false;
   constexpr int kDirections[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
   for (const auto& d : kDirections) {
-    if (1 + RunLength(grid, p, d[0], d[1]) + RunLength(grid, p, -d[0], -d[1]) >= 5) return true;
+    const int run = 1 + RunLength(grid, p, d[0], d[1]) + RunLength(grid, p, -d[0], -d[1]);
+    if (grid.rule == kExactFive ? run == 5 : run >= 5) return true;
   }
   return false;
 }
@@ -118,6 +119,10 @@ bool ParseOpening(std::string_view line, Opening& opening, std::string& error, i
   }
   if (opening.empty()) {
     error = "no moves (write '-' for the empty opening)";
+    return false;
+  }
+  if (grid.Full()) {
+    error = "the opening fills the board: no move is left to play";
     return false;
   }
   return true;

@@ -36,14 +36,20 @@ inline bool OnBoard(Point p, int size = BoardSize) {
   return p.x >= 0 && p.x < size && p.y >= 0 && p.y < size;
 }
 
+// What wins, as INFO rule tells the engines: five or more in a row, or exactly five (six
+// or more then win nothing).
+enum Rule : int { kFreestyle = 0, kExactFive = 1 };
+
 // Cells are laid out in rows of the largest board whatever the size, so a point's cell
 // never depends on it.
 struct Grid {
-  explicit Grid(int boardSize = BoardSize) : size(boardSize) {}
+  explicit Grid(int boardSize = BoardSize, int winRule = kFreestyle)
+      : size(boardSize), rule(winRule) {}
 
   std::array<Stone, BoardSize * BoardSize> cells{};
   int stones = 0;
   int size;
+  int rule;
 
   Stone at(Point p) const { return cells[p.y * BoardSize + p.x]; }
   bool OnBoard(Point p) const { return referee::OnBoard(p, size); }
@@ -51,7 +57,8 @@ struct Grid {
   bool Full() const { return stones == size * size; }
 };
 
-// True when the stone on p belongs to an unbroken line of five or more of its colour.
+// True when the stone on p belongs to an unbroken line of its colour that wins under the
+// grid's rule: five or more, or exactly five.
 bool MakesFive(const Grid& grid, Point p);
 
 // A move as an engine must send it: "x,y", digits only, nothing before or after.

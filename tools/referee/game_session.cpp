@@ -1,7 +1,5 @@
 #include "tools/referee/game_session.h"
 
-#include <cerrno>
-#include <cstdlib>
 #include <filesystem>
 
 namespace kestrova::referee {
@@ -27,7 +25,7 @@ std::vector<Point> FiveThrough(const Grid& grid, Point p) {
     std::vector<Point> line;
     for (Point q = first; grid.OnBoard(q) && grid.at(q) == own; q = {q.x + d[0], q.y + d[1]})
       line.push_back(q);
-    if (line.size() >= 5) return line;
+    if (grid.rule == kExactFive ? line.size() == 5 : line.size() >= 5) return line;
   }
   return {};
 }
@@ -45,16 +43,6 @@ std::string EngineBesideTool() {
   return ShellQuote(engine.string());
 }
 
-bool ParseBounded(const std::string& text, int64_t low, int64_t high, int64_t& value) {
-  char* end = nullptr;
-  errno = 0;
-  const long long parsed = std::strtoll(text.c_str(), &end, 10);
-  if (errno != 0 || end == text.c_str() || *end != '\0' || parsed < low || parsed > high)
-    return false;
-  value = parsed;
-  return true;
-}
-
 GameSession::~GameSession() {
   if (!launched_) return;
   player_.SendEnd();
@@ -63,7 +51,7 @@ GameSession::~GameSession() {
 
 bool GameSession::Open(const SessionOptions& options, std::string& error) {
   options_ = options;
-  grid_ = Grid(options.size);
+  grid_ = Grid(options.size, options.rule);
   // The engine's stderr would scribble over the board.
   if (!player_.Launch(options.engine, true, error)) {
     error = "cannot start " + options.engine + ": " + error;
@@ -80,7 +68,7 @@ bool GameSession::Open(const SessionOptions& options, std::string& error) {
   }
   player_.Info("timeout_turn", options.turnMs);
   player_.Info("timeout_match", 0);
-  player_.Info("rule", 0);
+  player_.Info("rule", options.rule);
   return true;
 }
 

@@ -21,6 +21,7 @@ struct SessionOptions {
   int64_t turnMs = 3000;
   int size = BoardSize;
   bool humanFirst = true;
+  int rule = kFreestyle;
 };
 
 struct SessionMove {
@@ -89,7 +90,7 @@ class GameSession {
   std::vector<Point> fiveCells_;
 };
 
-// The cells of the longest line of p's colour through p when it has five or more.
+// The cells of the line of p's colour through p that wins under the grid's rule, or none.
 std::vector<Point> FiveThrough(const Grid& grid, Point p);
 
 // "h8 (7,7)"
@@ -97,8 +98,5 @@ std::string Describe(Point p);
 
 // The pbrain-kestrova installed next to this tool, quoted for the shell, or "".
 std::string EngineBesideTool();
-
-// A whole decimal number within [low, high].
-bool ParseBounded(const std::string& text, int64_t low, int64_t high, int64_t& value);
 
 }  // namespace kestrova::referee

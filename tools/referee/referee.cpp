@@ -68,22 +68,26 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
   sides[1].contestant = &white;
   for (Side& side : sides) {
     const TimeControl& time = side.contestant->time;
-    const int64_t handshakeMs = time.turnMs + limits.toleranceMs;
+    const int64_t handshakeMs = limits.startupMs;
     side.engine.Watch(limits.memoryBytes, stop);
     std::string error;
     if (!side.engine.Launch(side.contestant->commandLine, false, error)) {
       side.failure = "could not be started: " + error;
+      game.startFailed = true;
       continue;
     }
     const std::string name = side.engine.About(handshakeMs);
     (&side == &sides[0] ? game.blackName : game.whiteName) =
         name.empty() ? side.contestant->label : name;
     side.ready = side.engine.Start(handshakeMs, side.failure, limits.boardSize);
-    if (!side.ready) continue;
+    if (!side.ready) {
+      game.startFailed = true;
+      continue;
+    }
     side.engine.Info("timeout_turn", time.turnMs);
     side.engine.Info("timeout_match", time.matchMs);
     side.engine.Info("max_memory", limits.memoryBytes);
-    side.engine.Info("rule", 0);
+    side.engine.Info("rule", limits.rule);
   }
   if (game.blackName.empty()) game.blackName = black.label;
   if (game.whiteName.empty()) game.whiteName = white.label;
@@ -110,7 +114,7 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
     return finish(winner, Ending::Forfeit, reason);
   }
 
-  Grid grid(limits.boardSize);
+  Grid grid(limits.boardSize, limits.rule);
   std::vector<PlayedStone> stones;
   Stone toMove = Stone::Black;
   for (const Point& p : opening) {
@@ -172,7 +176,11 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
     stones.push_back({move, toMove});
     game.moves.push_back({{move, toMove}, reply.elapsedMs});
     if (MakesFive(grid, move))
-      return finish(toMove, Ending::Five, label + " made five in a row with " + ProtocolText(move));
+      return finish(toMove, Ending::Five,
+                    label +
+                        (limits.rule == kExactFive ? " made exactly five in a row with "
+                                                   : " made five in a row with ") +
+                        ProtocolText(move));
     if (grid.Full()) return finish(Stone::None, Ending::FullBoard, "the board is full");
     toMove = opponent;
   }
@@ -200,7 +208,7 @@ std::string FormatElo(double elo) {
 std::string FormatMegabytes(int64_t bytes) {
   if (bytes < 0) return "?";
   char text[32];
-  std::snprintf(text, sizeof text, "%.1f MB", double(bytes) / (1024.0 * 1024.0));
+  std::snprintf(text, sizeof text, "%.1f MiB", double(bytes) / (1024.0 * 1024.0));
   return text;
 }
 

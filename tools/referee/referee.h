@@ -22,6 +22,8 @@ struct Limits {
   int64_t memoryBytes = 367001600;  // of each engine with its children; 0: no limit
   int64_t toleranceMs = 1000;
   int boardSize = BoardSize;
+  int rule = kFreestyle;
+  int64_t startupMs = 5000;  // for ABOUT and START: engines under wine take a second or more
 };
 
 struct Contestant {
@@ -52,6 +54,7 @@ struct GameRecord {
   Ending ending = Ending::Five;
   std::string reason;
   int64_t peakBytes[2] = {-1, -1};  // black's, white's
+  bool startFailed = false;  // an engine did not start or refused START: no game was played
 };
 
 // Plays one game from the opening, black to move first when the opening has an even
@@ -69,7 +72,7 @@ struct EloEstimate {
 };
 EloEstimate EstimateElo(int wins, int draws, int losses);
 std::string FormatElo(double elo);           // "+35", "-120", "+inf", "-inf"
-std::string FormatMegabytes(int64_t bytes);  // "12.5 MB", "?" for a negative count
+std::string FormatMegabytes(int64_t bytes);  // "12.5 MiB", "?" for a negative count
 
 // One game as an SGF tree: FF[4] GM[4] SZ[size], players, RE, the reason as the root's
 // comment, every move with its thinking time as a comment.

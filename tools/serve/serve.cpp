@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "tools/args.h"
 #include "tools/commands.h"
 #include "tools/serve/serve_games.h"
 
@@ -22,11 +23,13 @@ using namespace kestrova::serve;
 
 constexpr const char* kServeUsage =
     "usage: kestrova serve [--port P] [--engine CMD] [--turn MS] [--size N] [--listen ADDR]\n"
+    "                      [--rule R]\n"
     "  --port P       the port to listen on, 0 for any free one (default 8080)\n"
     "  --engine CMD   engine command line (default: pbrain-kestrova beside this tool)\n"
     "  --turn MS      the engine's time per move (default 3000)\n"
     "  --size N       the board size of a new game, 5 to 20 (default 20)\n"
-    "  --listen ADDR  the address to listen on (default 127.0.0.1, this machine only)\n";
+    "  --listen ADDR  the address to listen on (default 127.0.0.1, this machine only)\n"
+    "  --rule R       0: five or more wins (default); 1: exactly five wins\n";
 
 struct ServeCommand {
   ServeOptions games;
@@ -34,47 +37,22 @@ struct ServeCommand {
   std::string listen = "127.0.0.1";
 };
 
-bool ParseOptions(int argc, char** argv, ServeCommand& command) {
-  for (int k = 0; k < argc; ++k) {
-    const std::string arg = argv[k];
-    if (k + 1 >= argc) {
-      std::fprintf(stderr, "kestrova serve: bad option '%s'\n%s", arg.c_str(), kServeUsage);
-      return false;
-    }
-    const std::string value = argv[++k];
-    int64_t number = 0;
-    bool good = true;
-    if (arg == "--engine" && !value.empty()) {
-      command.games.engine = value;
-    } else if (arg == "--listen" && !value.empty()) {
-      command.listen = value;
-    } else if (arg == "--port") {
-      good = ParseBounded(value, 0, 65535, number);
-      command.port = int(number);
-    } else if (arg == "--turn") {
-      good = ParseBounded(value, 1, INT32_MAX, command.games.turnMs);
-    } else if (arg == "--size") {
-      good = ParseBounded(value, kMinBoardSize, BoardSize, number);
-      command.games.size = int(number);
-    } else {
-      std::fprintf(stderr, "kestrova serve: bad option '%s %s'\n%s", arg.c_str(), value.c_str(),
-                   kServeUsage);
-      return false;
-    }
-    if (!good) {
-      std::fprintf(stderr, "kestrova serve: bad value '%s' for %s\n%s", value.c_str(), arg.c_str(),
-                   kServeUsage);
-      return false;
-    }
-  }
-  return true;
+std::optional<int> ParseOptions(int argc, char** argv, ServeCommand& command) {
+  ArgParser args("kestrova serve", kServeUsage);
+  args.Integer("--port", 0, 65535, command.port);
+  args.Text("--engine", command.games.engine);
+  args.Text("--listen", command.listen);
+  args.Integer("--turn", 1, INT32_MAX, command.games.turnMs);
+  args.Integer("--size", kMinBoardSize, BoardSize, command.games.size);
+  args.Integer("--rule", kFreestyle, kExactFive, command.games.rule);
+  return args.Parse(argc, argv);
 }
 
 }  // namespace
 
 int Serve(int argc, char** argv) {
   ServeCommand command;
-  if (!ParseOptions(argc, argv, command)) return 2;
+  if (const auto exit = ParseOptions(argc, argv, command)) return *exit;
   if (command.games.engine.empty()) command.games.engine = EngineBesideTool();
   if (command.games.engine.empty()) {
     std::fprintf(stderr, "kestrova serve: no pbrain-kestrova beside this tool; use --engine CMD\n");
@@ -103,6 +81,12 @@ int Serve(int argc, char** argv) {
   // and the browser's idle keep-alive connections need threads besides.
   server.new_task_queue = [] { return new httplib::ThreadPool(16); };
   table.Route(server);
+  // SO_REUSEADDR only: with httplib's SO_REUSEPORT a second server on a port in use would
+  // start and take half of the first one's requests.
+  server.set_socket_options([](socket_t sock) {
+    int yes = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void*>(&yes), sizeof yes);
+  });
   int port = command.port;
   if (port == 0) {
     port = server.bind_to_any_port(command.listen);

@@ -23,6 +23,7 @@ struct ServeOptions {
   std::string engine;  // a command line for /bin/sh
   int64_t turnMs = 3000;
   int size = BoardSize;  // of a new game unless the page asks for another
+  int rule = 0;          // what wins: 0 five or more, 1 exactly five
   int maxGames = 4;
   int64_t idleMs = 10 * 60 * 1000;
   size_t maxBodyBytes = 4096;
