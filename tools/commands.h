@@ -9,5 +9,6 @@ int Think(int argc, char** argv);
 int Match(int argc, char** argv);
 int Play(int argc, char** argv);
 int Serve(int argc, char** argv);
+int Tactics(int argc, char** argv);
 
 }  // namespace kestrova::tools

@@ -11,6 +11,7 @@
 
 #include "bench/positions.h"
 #include "search/turn.h"
+#include "threats/puzzles.h"
 #include "tools/args.h"
 #include "tools/commands.h"
 
@@ -100,6 +101,14 @@ int Bench(int argc, char** argv) {
   std::printf("Scans/s of the scan alone on searched positions: %.0f (search: %.2f of it)\n",
               double(bareScans) / scanSeconds,
               (double(scans) / searchSeconds) / (double(bareScans) / scanSeconds));
+
+  // The threat solver on its own fixed puzzles: the counts are deterministic, the rate is not.
+  const auto solveStart = std::chrono::steady_clock::now();
+  const PuzzleScore puzzles = SolveThreatPuzzles();
+  const double solveSeconds = Seconds(std::chrono::steady_clock::now() - solveStart);
+  std::printf("Threat solver: %d/%d puzzles solved, %" PRId64 " nodes, %.0f nodes/s\n",
+              puzzles.solved, puzzles.total, puzzles.nodes,
+              double(puzzles.nodes) / std::max(solveSeconds, 1e-9));
   return 0;
 }
 
