@@ -21,13 +21,16 @@ namespace kestrova::tools {
 
 int Think(int argc, char** argv) {
   int64_t ms = 7000, maxMemory = 0;
+  bool noThreats = false;
   ArgParser args("kestrova think",
                  "usage: kestrova think [--ms N] [--max-memory BYTES] < POSITION\n"
                  "  one timed search on a position read on stdin, with its speed and memory\n"
                  "  --ms N              search time, 1 to 7000 (the longest search; default 7000)\n"
-                 "  --max-memory BYTES  the engine's memory limit, 0 for none (default 0)\n");
+                 "  --max-memory BYTES  the engine's memory limit, 0 for none (default 0)\n"
+                 "  --no-threats        the tree search alone, without the threat solver\n");
   args.Integer("--ms", 1, 7000, ms);
   args.Integer("--max-memory", 0, int64_t(1) << 50, maxMemory);
+  args.Flag("--no-threats", noThreats);
   if (const auto exit = args.Parse(argc, argv)) return *exit;
   const std::string text((std::istreambuf_iterator<char>(std::cin)),
                          std::istreambuf_iterator<char>());
@@ -41,6 +44,7 @@ int Think(int argc, char** argv) {
   const Patterns patterns = BuiltPatterns();
   Search search(patterns, RandomSeed());
   SetMemoryLimit(search, maxMemory);
+  search.useThreats = !noThreats;
   SteadyClock clock;
   // A match clock far away: the search runs until ms, the per-turn limit less its margin.
   game.msMatchTime = 10000000;

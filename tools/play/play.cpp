@@ -25,7 +25,8 @@ constexpr const char* kPlayUsage =
     "  --first WHO    who opens, human or engine (default human)\n"
     "  --turn MS      the engine's time per move (default 3000)\n"
     "  --size N       the board is N x N, 5 to 20 (default 20)\n"
-    "  --rule R       0: five or more wins (default); 1: exactly five wins\n";
+    "  --rule R       0: five or more wins (default); 1: exactly five wins\n"
+    "  --no-threats   the default engine without its threat solver (the tree search alone)\n";
 
 std::optional<int> ParseOptions(int argc, char** argv, SessionOptions& options) {
   ArgParser args("kestrova play", kPlayUsage);
@@ -35,6 +36,7 @@ std::optional<int> ParseOptions(int argc, char** argv, SessionOptions& options) 
   args.Integer("--turn", 1, INT32_MAX, options.turnMs);
   args.Integer("--size", kMinBoardSize, BoardSize, options.size);
   args.Integer("--rule", kFreestyle, kExactFive, options.rule);
+  args.Flag("--no-threats", options.noThreats);
   const auto exit = args.Parse(argc, argv);
   options.humanFirst = first == "human";
   return exit;
@@ -98,7 +100,10 @@ bool EngineMoves(GameSession& game, const Palette& palette) {
 int Play(int argc, char** argv) {
   SessionOptions options;
   if (const auto exit = ParseOptions(argc, argv, options)) return *exit;
-  if (options.engine.empty()) options.engine = EngineBesideTool();
+  if (options.engine.empty()) {
+    options.engine = EngineBesideTool();
+    if (!options.engine.empty() && options.noThreats) options.engine += " --no-threats";
+  }
   if (options.engine.empty()) {
     std::fprintf(stderr, "kestrova play: no pbrain-kestrova beside this tool; use --engine CMD\n");
     return 2;

@@ -22,6 +22,7 @@ struct SessionOptions {
   int size = BoardSize;
   bool humanFirst = true;
   int rule = kFreestyle;
+  bool noThreats = false;  // the default engine without its threat solver
 };
 
 struct SessionMove {

@@ -29,12 +29,14 @@ constexpr const char* kServeUsage =
     "  --turn MS      the engine's time per move (default 3000)\n"
     "  --size N       the board size of a new game, 5 to 20 (default 20)\n"
     "  --listen ADDR  the address to listen on (default 127.0.0.1, this machine only)\n"
-    "  --rule R       0: five or more wins (default); 1: exactly five wins\n";
+    "  --rule R       0: five or more wins (default); 1: exactly five wins\n"
+    "  --no-threats   the default engine without its threat solver (the tree search alone)\n";
 
 struct ServeCommand {
   ServeOptions games;
   int port = 8080;
   std::string listen = "127.0.0.1";
+  bool noThreats = false;
 };
 
 std::optional<int> ParseOptions(int argc, char** argv, ServeCommand& command) {
@@ -45,6 +47,7 @@ std::optional<int> ParseOptions(int argc, char** argv, ServeCommand& command) {
   args.Integer("--turn", 1, INT32_MAX, command.games.turnMs);
   args.Integer("--size", kMinBoardSize, BoardSize, command.games.size);
   args.Integer("--rule", kFreestyle, kExactFive, command.games.rule);
+  args.Flag("--no-threats", command.noThreats);
   return args.Parse(argc, argv);
 }
 
@@ -53,7 +56,10 @@ std::optional<int> ParseOptions(int argc, char** argv, ServeCommand& command) {
 int Serve(int argc, char** argv) {
   ServeCommand command;
   if (const auto exit = ParseOptions(argc, argv, command)) return *exit;
-  if (command.games.engine.empty()) command.games.engine = EngineBesideTool();
+  if (command.games.engine.empty()) {
+    command.games.engine = EngineBesideTool();
+    if (!command.games.engine.empty() && command.noThreats) command.games.engine += " --no-threats";
+  }
   if (command.games.engine.empty()) {
     std::fprintf(stderr, "kestrova serve: no pbrain-kestrova beside this tool; use --engine CMD\n");
     return 2;
