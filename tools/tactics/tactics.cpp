@@ -8,9 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <sstream>
 
 #include "threats/line_index.h"
+#include "tools/args.h"
 #include "tools/commands.h"
 #include "tools/tactics/mine.h"
 
@@ -31,60 +33,24 @@ constexpr const char* kTacticsUsage =
     "  --per-length K   puzzles kept of each kind and length (default 12)\n"
     "  --min-length N   shortest win kept (default 2)\n";
 
-bool ParseCount(const char* text, int64_t low, int64_t& value) {
-  int64_t parsed = 0;
-  if (!ParseDecimal(text, parsed) || parsed < low) return false;
-  value = parsed;
-  return true;
-}
-
-bool ParseOptions(int argc, char** argv, TacticsOptions& options) {
-  for (int k = 0; k < argc; ++k) {
-    const std::string arg = argv[k];
-    if (arg == "--vct" || arg == "--mine") {
-      (arg == "--vct" ? options.judge.vct : options.mine) = true;
-      continue;
-    }
-    if (arg.compare(0, 2, "--") != 0) {
-      options.files.push_back(arg);
-      continue;
-    }
-    if (k + 1 >= argc) {
-      std::fprintf(stderr, "kestrova tactics: %s needs a value\n%s", arg.c_str(), kTacticsUsage);
-      return false;
-    }
-    const char* value = argv[++k];
-    int64_t n = 0;
-    bool ok = true;
-    if (arg == "--engine") {
-      options.engine = value;
-      ok = !options.engine.empty();
-    } else if (arg == "--nodes") {
-      ok = ParseCount(value, 1, options.judge.maxNodes);
-    } else if (arg == "--ms") {
-      ok = ParseCount(value, 1, options.judge.maxMs);
-    } else if (arg == "--turn") {
-      ok = ParseCount(value, 1, options.turnMs);
-    } else if (arg == "--tolerance") {
-      ok = ParseCount(value, 0, options.toleranceMs);
-    } else if (arg == "--per-length" || arg == "--min-length") {
-      ok = ParseCount(value, 1, n) && n <= 1000;
-      (arg == "--per-length" ? options.perLength : options.minLength) = int(n);
-    } else {
-      std::fprintf(stderr, "kestrova tactics: unknown option '%s'\n%s", arg.c_str(), kTacticsUsage);
-      return false;
-    }
-    if (!ok) {
-      std::fprintf(stderr, "kestrova tactics: bad value '%s' for %s\n", value, arg.c_str());
-      return false;
-    }
-  }
-  if (options.files.empty() || (!options.mine && options.files.size() != 1) ||
-      (options.mine && !options.engine.empty())) {
-    std::fputs(kTacticsUsage, stderr);
-    return false;
-  }
-  return true;
+// The exit status to return at once, or nullopt when the command should go on.
+std::optional<int> ParseOptions(int argc, char** argv, TacticsOptions& options) {
+  tools::ArgParser args("kestrova tactics", kTacticsUsage);
+  args.Flag("--vct", options.judge.vct);
+  args.Flag("--mine", options.mine);
+  args.Text("--engine", options.engine);
+  args.Integer("--nodes", 1, INT64_MAX, options.judge.maxNodes);
+  args.Integer("--ms", 1, INT64_MAX, options.judge.maxMs);
+  args.Integer("--turn", 1, INT32_MAX, options.turnMs);
+  args.Integer("--tolerance", 0, INT32_MAX, options.toleranceMs);
+  args.Integer("--per-length", 1, 1000, options.perLength);
+  args.Integer("--min-length", 1, 1000, options.minLength);
+  args.Positionals(options.files);
+  if (const auto exit = args.Parse(argc, argv)) return exit;
+  if (options.files.empty() || (!options.mine && options.files.size() != 1))
+    return args.Refuse(options.mine ? "--mine needs SGF files" : "give one puzzle file");
+  if (options.mine && !options.engine.empty()) return args.Refuse("--mine takes no --engine");
+  return std::nullopt;
 }
 
 int MineGames(const TacticsOptions& options) {
@@ -200,7 +166,7 @@ namespace kestrova::tools {
 int Tactics(int argc, char** argv) {
   using namespace kestrova::tactics;
   TacticsOptions options;
-  if (!ParseOptions(argc, argv, options)) return 2;
+  if (const auto exit = ParseOptions(argc, argv, options)) return *exit;
   if (options.mine) return MineGames(options);
   std::vector<FilePosition> positions;
   if (!ReadPuzzleFile(options.files[0], positions)) {
