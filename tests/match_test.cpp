@@ -82,7 +82,7 @@ std::string Lines(const std::string& text, std::vector<std::string> prefixes) {
   for (std::string line; std::getline(in, line);)
     if (std::any_of(prefixes.begin(), prefixes.end(),
                     [&](const std::string& p) { return line.rfind(p, 0) == 0; }))
-      kept.push_back(std::regex_replace(line, std::regex("[0-9.]+ (ms|MB)"), "N $1"));
+      kept.push_back(std::regex_replace(line, std::regex("[0-9.]+ (ms|MiB)"), "N $1"));
   std::sort(kept.begin(), kept.end());
   std::string joined;
   for (const std::string& line : kept) joined += line + "\n";
