@@ -39,23 +39,18 @@ bool HasStones(const Board& board) {
   return false;
 }
 
-int FiveCells(const Board& board, uint8_t side, int& x, int& y) {
-  constexpr int kDirections[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
+bool MakesFive(const Board& board, int cell, uint8_t side, Rule rule) {
+  for (int step : kLineSteps)
+    if (IsFiveRun(RunThrough(board, cell, step, side), rule)) return true;
+  return false;
+}
+
+int FiveCells(const Board& board, uint8_t side, int& x, int& y, Rule rule) {
   int found = 0;
   for (int i = 1; i <= BoardSize; ++i)
-    for (int j = 1; j <= BoardSize; ++j) {
-      if (board.at(i, j) != Empty) continue;
-      for (const auto& d : kDirections) {
-        // Walls and the margin stop a run: neither holds a stone.
-        int run = 1;
-        for (int k = 1; board.at(i + k * d[0], j + k * d[1]) == side; ++k) ++run;
-        for (int k = 1; board.at(i - k * d[0], j - k * d[1]) == side; ++k) ++run;
-        if (run >= 5) {
-          if (found++ == 0) x = i, y = j;
-          break;
-        }
-      }
-    }
+    for (int j = 1; j <= BoardSize; ++j)
+      if (board.at(i, j) == Empty && MakesFive(board, i * kGrid + j, side, rule) && found++ == 0)
+        x = i, y = j;
   return found;
 }
 

@@ -15,6 +15,17 @@ constexpr int kCells = kGrid * kGrid;
 
 enum Cell : uint8_t { Empty = 0, Wall = 1, Own = 2, Opponent = 3 };
 
+// Freestyle: five or more in a row wins. ExactFive: exactly five wins, six or more is nothing.
+enum class Rule : uint8_t { Freestyle = 0, ExactFive = 1 };
+
+// The one place that decides whether a run of a side's stones is a win.
+inline bool IsFiveRun(int run, Rule rule) {
+  return rule == Rule::Freestyle ? run >= 5 : run == 5;
+}
+
+// Grid offsets of the four line directions: down, right, down-right, down-left.
+inline constexpr std::array<int, 4> kLineSteps = {kGrid, 1, kGrid + 1, kGrid - 1};
+
 struct Board {
   std::array<uint8_t, kCells> cells{};
 
@@ -44,8 +55,23 @@ bool FirstEmptyCell(const Board& board, int& x, int& y, int from = 1);
 // True when any cell of the playing area holds a stone of either side.
 bool HasStones(const Board& board);
 
-// Empty cells where a stone of side would stand in five or more in a row; the first of
-// them, x-major, in x and y.
-int FiveCells(const Board& board, uint8_t side, int& x, int& y);
+// Stones of side in a row through cell along step, counting cell as one of them. Walls and
+// the margin stop a run: neither holds a stone.
+inline int RunThrough(const uint8_t* cells, int cell, int step, uint8_t side) {
+  int run = 1;
+  for (int c = cell + step; cells[c] == side; c += step) ++run;
+  for (int c = cell - step; cells[c] == side; c -= step) ++run;
+  return run;
+}
+inline int RunThrough(const Board& board, int cell, int step, uint8_t side) {
+  return RunThrough(board.cells.data(), cell, step, side);
+}
+
+// Whether a stone of side on the empty cell would stand in a winning run.
+bool MakesFive(const Board& board, int cell, uint8_t side, Rule rule);
+
+// Empty cells where a stone of side would win under rule; the first of them, x-major, in
+// x and y.
+int FiveCells(const Board& board, uint8_t side, int& x, int& y, Rule rule = Rule::Freestyle);
 
 }  // namespace kestrova

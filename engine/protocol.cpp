@@ -11,7 +11,6 @@ namespace {
 // Longer lines are cut: no command needs more, and input must not grow memory unbounded.
 constexpr size_t kMaxLine = 4096;
 constexpr int kBeginPauseMs = 100;
-constexpr int64_t kNoMatchLimit = 10000000;
 // Larger INFO values are clamped to this, so clock and memory arithmetic on them cannot
 // overflow: as milliseconds it is 35,000 years, as bytes a petabyte, both "no limit".
 constexpr int64_t kHugeInfoValue = int64_t(1) << 50;
@@ -161,6 +160,15 @@ void CommandLoop::HandleLine(std::string_view line) {
     }
   } else if (word == "TURN") {
     Turn(line);
+  } else if (word == "RESTART") {
+    out_.WriteLine("OK");
+    NewGame(game.boardSize);
+  } else if (word == "RECTSTART") {
+    RectStart(line);
+  } else if (word == "TAKEBACK") {
+    Takeback(line);
+  } else if (word == "PLAY") {
+    Play(line);
   } else if (word == "INFO") {
     Info(line);
   } else if (word == "BOARD") {
@@ -187,6 +195,24 @@ void CommandLoop::Start(std::string_view line) {
   bool fits = false;
   int64_t size = ParseNumber(Field(line, ' ', 2), &hasDigits, &fits);
   if (!hasDigits) size = BoardSize;
+  StartSized(fits, size);
+}
+
+void CommandLoop::RectStart(std::string_view line) {
+  const std::string_view arg = Field(line, ' ', 2);
+  bool hasWidth = false, hasHeight = false, widthFits = false, heightFits = false;
+  const int64_t width = ParseNumber(Field(arg, ',', 1), &hasWidth, &widthFits);
+  const int64_t height = ParseNumber(Field(arg, ',', 2), &hasHeight, &heightFits);
+  if (!hasWidth || !hasHeight) {
+    out_.WriteLine("ERROR malformed board size");
+  } else if (width != height || widthFits != heightFits) {
+    out_.WriteLine("ERROR rectangular boards are not supported");
+  } else {
+    StartSized(widthFits, width);
+  }
+}
+
+void CommandLoop::StartSized(bool fits, int64_t size) {
   if (!fits || size < kMinBoardSize || size > BoardSize) {
     out_.WriteLine("ERROR unsupported board size");
     return;
@@ -204,35 +230,70 @@ void CommandLoop::NewGame(int32_t size) {
   ResetBoard(game.GameBoard, game.boardSize);
   game.LastOpponentMove = Move{};
   game.GameRunningTime = 0;  // each game has its own match clock
+  game.msTimeLeft = -1;      // and the manager's figure for it is sent anew
   // Nothing the search learnt in the last game holds in this one; freeing the old tree
   // now keeps that work off the first move's clock.
   ResetTree(engine_.search);
 }
 
-void CommandLoop::Turn(std::string_view line) {
+bool CommandLoop::CellArgument(std::string_view line, int32_t& x, int32_t& y) {
   const std::string_view arg = Field(line, ' ', 2);
-  // A missing number would otherwise read as 0 and put a phantom stone on the corner.
+  // A missing number would otherwise read as 0 and name the corner.
   bool hasX = false, hasY = false;
   ParseNumber(Field(arg, ',', 1), &hasX);
   ParseNumber(Field(arg, ',', 2), &hasY);
   if (!hasX || !hasY) {
     out_.WriteLine("ERROR malformed coordinates");
-    return;
+    return false;
   }
-  int32_t x = 0, y = 0;
   const int32_t n = engine_.game.boardSize;
   if (!ParseCoordinate(Field(arg, ',', 1), x, n) || !ParseCoordinate(Field(arg, ',', 2), y, n)) {
     out_.WriteLine("ERROR coordinates outside the board");
-    return;
+    return false;
   }
-  GameState& game = engine_.game;
-  if (game.GameBoard.at(x + 1, y + 1) != Empty) {
+  return true;
+}
+
+bool CommandLoop::EmptyCellArgument(std::string_view line, int32_t& x, int32_t& y) {
+  if (!CellArgument(line, x, y)) return false;
+  if (engine_.game.GameBoard.at(x + 1, y + 1) != Empty) {
     out_.WriteLine("ERROR cell is occupied");
-    return;
+    return false;
   }
+  return true;
+}
+
+void CommandLoop::Turn(std::string_view line) {
+  int32_t x = 0, y = 0;
+  if (!EmptyCellArgument(line, x, y)) return;
+  GameState& game = engine_.game;
   game.LastOpponentMove = Move{x + 1, y + 1};
   game.GameBoard.at(x + 1, y + 1) = Opponent;
   AskForMove();
+}
+
+void CommandLoop::Takeback(std::string_view line) {
+  int32_t x = 0, y = 0;
+  if (!CellArgument(line, x, y)) return;
+  GameState& game = engine_.game;
+  if (game.GameBoard.at(x + 1, y + 1) == Empty) {
+    out_.WriteLine("ERROR no stone to take back");
+    return;
+  }
+  game.GameBoard.at(x + 1, y + 1) = Empty;
+  // No subtree of the tree describes this position any more.
+  engine_.search.resetPending = true;
+  out_.WriteLine("OK");
+}
+
+void CommandLoop::Play(std::string_view line) {
+  int32_t x = 0, y = 0;
+  if (!EmptyCellArgument(line, x, y)) return;
+  // Answered first, as BEGIN is: the reply names a cell of the position it was asked in.
+  out_.WriteLine(std::to_string(x) + "," + std::to_string(y));
+  engine_.game.GameBoard.at(x + 1, y + 1) = Own;
+  // The move was not chosen by the search: its tree follows another game.
+  engine_.search.resetPending = true;
 }
 
 void CommandLoop::Info(std::string_view line) {
@@ -249,6 +310,17 @@ void CommandLoop::Info(std::string_view line) {
   } else if (key == "max_memory") {
     game.MaxMemory = value;
     SetMemoryLimit(engine_.search, value);
+  } else if (key == "time_left") {
+    game.msTimeLeft = value;
+    game.TimeLeftAt = engine_.clock.NowMs();
+  } else if (key == "rule") {
+    // Bit 0 asks for exactly five; any other bit (continuous games, renju) is a rule this
+    // engine cannot play: the manager is told, and the game goes on as freestyle.
+    game.rule = (value & 1) != 0 ? Rule::ExactFive : Rule::Freestyle;
+    if ((value & ~int64_t(1)) != 0) {
+      game.rule = Rule::Freestyle;
+      out_.WriteLine("ERROR unsupported rule " + std::to_string(value));
+    }
   }
 }
 

@@ -42,7 +42,15 @@ class CommandLoop {
  private:
   void HandleLine(std::string_view line);
   void Turn(std::string_view line);
+  void Takeback(std::string_view line);
+  void Play(std::string_view line);
+  // The x,y argument of line as board coordinates 0..size-1, or false after an ERROR reply.
+  bool CellArgument(std::string_view line, int32_t& x, int32_t& y);
+  // The same for a cell that must be empty.
+  bool EmptyCellArgument(std::string_view line, int32_t& x, int32_t& y);
   void Start(std::string_view line);
+  void RectStart(std::string_view line);
+  void StartSized(bool fits, int64_t size);
   // START and RESTART: an empty size x size board, and nothing kept of the last game.
   void NewGame(int32_t size);
   void Info(std::string_view line);

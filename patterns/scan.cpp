@@ -206,10 +206,12 @@ int32_t Scanner::ScanWindows(const uint8_t* b) {
   for (int k = 0; k < n; ++k) {
     const uint32_t entry = found[k];
     const uint8_t bucket = tables_.bucketOf[entry & 0xFF];
-    if (bucket == ScanTables::kFiveBucket)
-      firstFive = std::min(firstFive, entry);
-    else
+    if (bucket == ScanTables::kFiveBucket) {
+      if (IsFive(b, int(entry >> 10), int((entry >> 8) & 3) + 1, int(entry & 0xFF)))
+        firstFive = std::min(firstFive, entry);
+    } else {
       bucketData_[bucket][bucketSize_[bucket]++] = entry;
+    }
   }
   if (firstFive != UINT32_MAX)
     return int(firstFive & 0xFF) <= kWrittenTemplates ? kFiveValue : -kFiveValue;

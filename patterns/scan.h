@@ -28,6 +28,19 @@ class Scanner {
 
   const ScanTables& tables() const { return tables_; }
 
+  // The win rule the five test follows; the templates and their values stay the same.
+  void SetRule(Rule rule) { rule_ = rule; }
+  Rule rule() const { return rule_; }
+  // Whether a window from start in direction that matches five template t is a win: under
+  // the exact-five rule its stones may be part of six or more, which win nothing.
+  bool IsFive(const uint8_t* cells, int start, int direction, int t) const {
+    if (rule_ == Rule::Freestyle) return true;
+    const int step = kStep[direction];
+    const auto side = static_cast<uint8_t>(tables_.patterns.Templates[t].side);
+    // The window's second cell is a stone of the five in every five template.
+    return IsFiveRun(RunThrough(cells, start + step, step, side), rule_);
+  }
+
   // Scans made so far, for the speed figures.
   uint64_t scans = 0;
 
@@ -48,6 +61,7 @@ class Scanner {
   int32_t CutAndSort(SPointList& spoints, int32_t minThreshold, int sideToMove, bool withBonuses);
 
   ScanTables tables_;
+  Rule rule_ = Rule::Freestyle;
   // Matched windows per bucket: start cell, direction - 1 and template, packed so that
   // they sort in scan order.
   std::vector<std::unique_ptr<uint32_t[]>> bucketData_;

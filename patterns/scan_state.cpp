@@ -283,10 +283,15 @@ void ScanState::Refresh() {
 }
 
 int32_t ScanState::TryFindSPoints(SPointList& spoints, int sideToMove) {
-  if (fiveWords_) {
-    const int word = std::countr_zero(fiveWords_);
-    const int window = word * 64 + std::countr_zero(fives_[word]);
-    return template_[window] <= kWrittenTemplates ? kFiveValue : -kFiveValue;
+  // The first five in window order decides, as in the full scan; under the exact-five rule
+  // windows of six or more are passed over.
+  for (uint64_t words = fiveWords_; words; words &= words - 1) {
+    const int word = std::countr_zero(words);
+    for (uint64_t bits = fives_[word]; bits; bits &= bits - 1) {
+      const int window = word * 64 + std::countr_zero(bits);
+      if (scanner_.IsFive(board_.cells.data(), window / 4, window % 4 + 1, template_[window]))
+        return template_[window] <= kWrittenTemplates ? kFiveValue : -kFiveValue;
+    }
   }
   Refresh();
   const int allBuckets = int(scanner_.tables().bucketValue.size());

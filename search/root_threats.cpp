@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "search/time_bands.h"
+
 namespace kestrova {
 namespace {
 
@@ -13,19 +15,13 @@ constexpr int64_t kMaxVctNodes = 200'000;
 }  // namespace
 
 ThreatDeadlines ThreatDeadline(const GameState& game) {
-  const int64_t msRemainingGameTime = game.msMatchTime - game.GameRunningTime;
-  // The time bands' longest thought for the game time left.
-  int64_t think = 7000;
-  if (msRemainingGameTime >= 0 && msRemainingGameTime <= 15000)
-    think = 10;
-  else if (msRemainingGameTime >= 0 && msRemainingGameTime <= 30000)
-    think = 50;
-  else if (msRemainingGameTime >= 0 && msRemainingGameTime <= 60000)
-    think = 2000;
-  if (game.msTurnTime > 0)
-    think = std::min(think, game.msTurnTime - std::min<int64_t>(500, game.msTurnTime / 10));
-  else
-    think = 0;  // "as fast as possible"
+  const int64_t msRemainingGameTime = RemainingGameTime(game, 0);
+  const int64_t msTurnTime = TurnLimit(game);
+  // The time band's longest thought, inside the per-turn limit and its reserve; no limit (0)
+  // is "as fast as possible".
+  const int64_t think = msTurnTime > 0 ? std::min(BandThinkMs(msRemainingGameTime),
+                                                  msTurnTime - TurnReserve(msTurnTime))
+                                       : 0;
   // A few milliseconds settle most short wins even in the fastest bands; a hundredth of
   // the game time left keeps that from ever mattering to the game clock.
   const int64_t gameCap =

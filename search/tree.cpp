@@ -69,6 +69,13 @@ void ResetTree(Search& search) {
   search.resetPending = false;
 }
 
+void FollowRule(Search& search, Rule rule) {
+  if (search.scanner.rule() == rule) return;
+  search.scanner.SetRule(rule);
+  search.solver.SetRule(rule);
+  ResetTree(search);  // its terminal nodes were judged by the other rule
+}
+
 void NodeBoard(const Search& search, int32_t node, Board& board) {
   board = search.rootBoard;
   // Parents always have lower indices than their children, so the climb ends.

@@ -103,6 +103,10 @@ struct Search {
 // Discards every node and starts a tree of one zeroed node, index 0.
 void ResetTree(Search& search);
 
+// Makes the scan, the solver and so the tree count a win by rule; a tree grown under
+// another rule is discarded.
+void FollowRule(Search& search, Rule rule);
+
 // The board of a node at or below the current root.
 void NodeBoard(const Search& search, int32_t node, Board& board);
 

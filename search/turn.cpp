@@ -71,12 +71,13 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
     Iterate(search, search.rootIndex);
     Iterate(search, search.rootIndex);
   };
+  const int64_t msTurnTime = TurnLimit(game);
   for (;;) {
     const int64_t elapsed = clock.NowMs() - game.TurnStartTime;
-    const int64_t msRemainingTurnTime = game.msTurnTime - elapsed;
-    const int64_t msRemainingGameTime = game.msMatchTime - (game.GameRunningTime + elapsed);
+    const int64_t msRemainingTurnTime = msTurnTime - elapsed;
+    const int64_t msRemainingGameTime = RemainingGameTime(game, elapsed);
     const StopRule rule =
-        TimeBandRule(elapsed, game.msTurnTime, msRemainingTurnTime, msRemainingGameTime);
+        TimeBandRule(elapsed, msTurnTime, msRemainingTurnTime, msRemainingGameTime);
     if (rule == StopRule::StopAfterTwoMore) twoMore();
     if (rule != StopRule::Continue) break;
     Iterate(search, search.rootIndex);
@@ -101,9 +102,9 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
 
 }  // namespace
 
-bool GuardCell(const Board& board, int& x, int& y) {
-  if (FiveCells(board, Own, x, y) > 0) return true;
-  return FiveCells(board, Opponent, x, y) == 1;  // two or more cannot all be blocked
+bool GuardCell(const Board& board, int& x, int& y, Rule rule) {
+  if (FiveCells(board, Own, x, y, rule) > 0) return true;
+  return FiveCells(board, Opponent, x, y, rule) == 1;  // two or more cannot all be blocked
 }
 
 // Protocol coordinate 0 is never chosen here, in either position.
@@ -209,14 +210,16 @@ Move BestByScan(Search& search, const Board& board, const std::vector<Move>& mov
 }
 
 int32_t SearchFixed(GameState& game, Search& search, int64_t iterations) {
+  FollowRule(search, game.rule);
   PrepareRoot(game, search);
   for (int64_t k = 0; k < iterations && !search.storeFull; ++k) Iterate(search, search.rootIndex);
   return FinalChoice(search);
 }
 
 TurnResult PlayTurn(GameState& game, Search& search, Clock& clock) {
+  FollowRule(search, game.rule);
   int x = 0, y = 0;
-  if (GuardCell(game.GameBoard, x, y)) {
+  if (GuardCell(game.GameBoard, x, y, game.rule)) {
     // The tree must still follow the game: keep the subtree under the move if there is one.
     PrepareRoot(game, search);
     FollowChoice(search, ChildAt(search, search.rootIndex, x, y));

@@ -42,8 +42,8 @@ int32_t SearchFixed(GameState& game, Search& search, int64_t iterations);
 // The no-candidate cell: first empty cell with both indices in 2..20.
 bool FallbackCell(const Board& board, int& x, int& y);
 
-// A cell no search can improve on: one that makes five or more for side 2, else the only
-// one that would make five or more for side 3. False when there is none.
-bool GuardCell(const Board& board, int& x, int& y);
+// A cell no search can improve on: one that makes a five for side 2, else the only one that
+// would make a five for side 3. False when there is none.
+bool GuardCell(const Board& board, int& x, int& y, Rule rule = Rule::Freestyle);
 
 }  // namespace kestrova

@@ -128,7 +128,7 @@ TEST_F(ProtocolTest, Replies) {
       {{junk + "\r\nABOUT " + junk + "\r\nTURN 3,3 " + junk + "\r\nBOARD\r\n1,1,1" + junk
         + "\r\nDONE\r\n"}, {"UNKNOWN", kAbout, "*", "*"}},
       // Command words are exact and upper case.
-      {{"start 20\r\n START 20\r\nStart 20\r\nabout\r\nRESTART\r\nPLAY 1,1\r\n0,10\r\nx\r\n"
+      {{"start 20\r\n START 20\r\nStart 20\r\nabout\r\nrestart\r\nPLAYING 1,1\r\n0,10\r\nx\r\n"
         "ENDGAME\r\nend\r\n END\r\nEN\r\n"},
        std::vector<std::string>(12, "UNKNOWN")},
   };

@@ -1,5 +1,7 @@
 // The maintained windows against a full scan after every step of long random sequences
 // of placing and taking back stones, on boards of several sizes and on one without walls.
+#include "patterns/scan_state.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,12 +10,21 @@
 #include <vector>
 
 #include "core/position_text.h"
-#include "patterns/scan_state.h"
 
 namespace kestrova {
 namespace {
 
 constexpr int kDi[4] = {1, 0, 1, -1}, kDj[4] = {0, 1, 1, 1};
+
+// Whether some stone stands in a run of exactly five, the only win under the exact-five rule.
+bool HasExactFive(const Board& board) {
+  for (int cell = 0; cell < kCells; ++cell)
+    for (int step : kLineSteps)
+      if ((board.cells[cell] == Own || board.cells[cell] == Opponent) &&
+          RunThrough(board, cell, step, board.cells[cell]) == 5)
+        return true;
+  return false;
+}
 
 TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
   const Patterns patterns = BuiltPatterns();
@@ -22,56 +33,70 @@ TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
   std::mt19937 rng(20261207);
   auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution(lo, hi)(rng); };
   std::map<std::string, int> seen;
-  for (int size : {20, 15, 7, 0}) {
-    Board board{};  // size 0: no walls at all, as before the first START
-    if (size) ResetBoard(board, size);
-    const int n = size ? size : BoardSize;
-    state.Reset(board);
-    std::vector<int> stones;  // cells in the order placed
-    for (int step = 0; step < 4000; ++step) {
-      if (!stones.empty() && (uniform(0, 9) < 4 || stones.size() > 40)) {
-        // Mostly the last stone, as a descent climbs back; now and then any stone.
-        const size_t k = uniform(0, 4) ? stones.size() - 1 : uniform(0, int(stones.size()) - 1);
-        board.cells[stones[k]] = Empty;
-        state.Set(stones[k], Empty);
-        stones.erase(stones.begin() + long(k));
-      } else {
-        // A random cell, an edge or corner cell, or the next cell along a line out of a
-        // stone in the stone's colour, which makes fours and fives.
-        int i = uniform(1, n), j = uniform(1, n), side = uniform(2, 3);
-        if (uniform(0, 3) == 0) (uniform(0, 1) ? i : j) = uniform(0, 1) ? 1 : n;
-        if (!stones.empty() && uniform(0, 1)) {
-          const int from = stones[uniform(0, int(stones.size()) - 1)], d = uniform(0, 3);
-          const int dir = uniform(0, 1) ? 1 : -1;
-          side = board.cells[from];
-          i = from / kGrid, j = from % kGrid;
-          while (i >= 1 && i <= n && j >= 1 && j <= n && board.at(i, j) == side)
-            i += dir * kDi[d], j += dir * kDj[d];
+  for (const Rule rule : {Rule::Freestyle, Rule::ExactFive})
+    for (int size : {20, 15, 7, 0}) {
+      scanner.SetRule(rule);
+      full.SetRule(rule);
+      Board board{};  // size 0: no walls at all, as before the first START
+      if (size) ResetBoard(board, size);
+      const int n = size ? size : BoardSize;
+      state.Reset(board);
+      std::vector<int> stones;  // cells in the order placed
+      for (int step = 0; step < 4000; ++step) {
+        if (!stones.empty() && (uniform(0, 9) < 4 || stones.size() > 40)) {
+          // Mostly the last stone, as a descent climbs back; now and then any stone.
+          const size_t k = uniform(0, 4) ? stones.size() - 1 : uniform(0, int(stones.size()) - 1);
+          board.cells[stones[k]] = Empty;
+          state.Set(stones[k], Empty);
+          stones.erase(stones.begin() + long(k));
+        } else {
+          // A random cell, an edge or corner cell, or the next cell along a line out of a
+          // stone in the stone's colour, which makes fours and fives.
+          int i = uniform(1, n), j = uniform(1, n), side = uniform(2, 3);
+          if (uniform(0, 3) == 0) (uniform(0, 1) ? i : j) = uniform(0, 1) ? 1 : n;
+          if (!stones.empty() && uniform(0, 1)) {
+            const int from = stones[uniform(0, int(stones.size()) - 1)], d = uniform(0, 3);
+            const int dir = uniform(0, 1) ? 1 : -1;
+            side = board.cells[from];
+            i = from / kGrid, j = from % kGrid;
+            while (i >= 1 && i <= n && j >= 1 && j <= n && board.at(i, j) == side)
+              i += dir * kDi[d], j += dir * kDj[d];
+          }
+          if (i < 1 || i > n || j < 1 || j > n || board.at(i, j) != Empty) continue;
+          board.at(i, j) = uint8_t(side);
+          state.Set(i * kGrid + j, uint8_t(side));
+          stones.push_back(i * kGrid + j);
         }
-        if (i < 1 || i > n || j < 1 || j > n || board.at(i, j) != Empty) continue;
-        board.at(i, j) = uint8_t(side);
-        state.Set(i * kGrid + j, uint8_t(side));
-        stones.push_back(i * kGrid + j);
-      }
-      ASSERT_TRUE(state.board() == board);
-      for (int toMove : {Own, Opponent}) {
-        SPointList got, want;
-        const int32_t value = scanner.FindSPoints(state, got, toMove);
-        const int32_t wantValue = full.FindSPoints(board, want, toMove);
-        ASSERT_TRUE(value == wantValue && got.count() == want.count() &&
-                    std::memcmp(&got.items, &want.items, sizeof got.items) == 0)
-            << "size " << size << " step " << step << " to move " << toMove << "\n"
-            << FormatPosition(board) << "value " << value << " want " << wantValue;
-        seen[std::abs(value) == 220               ? "five"
-             : got.count() && got[1].score >= 180 ? "four"
-                                                  : "other"]++;
-        if (got.count() == 11) seen["full list"]++;
-        for (int k = 1; k <= got.count(); ++k) seen["bonus " + std::to_string(got[k].bonusKind)]++;
+        ASSERT_TRUE(state.board() == board);
+        for (int toMove : {Own, Opponent}) {
+          SPointList got, want;
+          const int32_t value = scanner.FindSPoints(state, got, toMove);
+          const int32_t wantValue = full.FindSPoints(board, want, toMove);
+          ASSERT_TRUE(value == wantValue && got.count() == want.count() &&
+                      std::memcmp(&got.items, &want.items, sizeof got.items) == 0)
+              << "size " << size << " step " << step << " to move " << toMove << "\n"
+              << FormatPosition(board) << "value " << value << " want " << wantValue;
+          if (rule == Rule::ExactFive) {
+            // Six or more in a row is no five: the game goes on, and the list is made.
+            ASSERT_EQ(std::abs(value) == 220, HasExactFive(board)) << FormatPosition(board);
+            if (std::abs(value) != 220 && std::abs(wantValue) != 220) {
+              SPointList freestyle;
+              Scanner other(patterns);
+              if (std::abs(other.FindSPoints(board, freestyle, toMove)) == 220) seen["six"]++;
+            }
+          }
+          seen[std::abs(value) == 220               ? "five"
+               : got.count() && got[1].score >= 180 ? "four"
+                                                    : "other"]++;
+          if (got.count() == 11) seen["full list"]++;
+          for (int k = 1; k <= got.count(); ++k)
+            seen["bonus " + std::to_string(got[k].bonusKind)]++;
+        }
       }
     }
-  }
   for (const char* what : {"five", "four", "other", "full list", "bonus 1", "bonus 2", "bonus 4"})
     EXPECT_GE(seen[what], 200) << what;
+  EXPECT_GE(seen["six"], 50);  // overlines that are not fives under the exact-five rule
 }
 
 }  // namespace

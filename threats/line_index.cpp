@@ -2,17 +2,6 @@
 
 namespace kestrova {
 
-bool MakesFive(const Board& board, int cell, uint8_t side, Rule rule) {
-  for (int step : kLineSteps) {
-    // Walls and the margin stop a run: neither holds a stone.
-    int run = 1;
-    for (int c = cell + step; board.cells[c] == side; c += step) ++run;
-    for (int c = cell - step; board.cells[c] == side; c -= step) ++run;
-    if (IsFiveRun(run, rule)) return true;
-  }
-  return false;
-}
-
 void LineIndex::Reset(const Board& board, Rule rule) {
   board_ = board;
   rule_ = rule;

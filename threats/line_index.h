@@ -11,24 +11,10 @@
 
 namespace kestrova {
 
-// Freestyle: five or more in a row wins. ExactFive: exactly five wins, six or more is nothing.
-enum class Rule : uint8_t { Freestyle = 0, ExactFive = 1 };
-
-// The one place that decides whether a run of a side's stones is a win.
-inline bool IsFiveRun(int run, Rule rule) {
-  return rule == Rule::Freestyle ? run >= 5 : run == 5;
-}
-
-// Whether a stone of side on the empty cell would stand in a winning run.
-bool MakesFive(const Board& board, int cell, uint8_t side, Rule rule);
-
 // The other side of side (Own <-> Opponent).
 inline uint8_t OtherSide(uint8_t side) {
   return uint8_t(Own + Opponent - side);
 }
-
-// Grid offsets of the four line directions: down, right, down-right, down-left.
-inline constexpr std::array<int, 4> kLineSteps = {kGrid, 1, kGrid + 1, kGrid - 1};
 
 inline Move CellMove(int cell) {
   return Move{cell / kGrid, cell % kGrid};

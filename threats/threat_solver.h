@@ -67,6 +67,12 @@ class ThreatSolver {
   DefenceResult VCTDefences(const Board& board, uint8_t defender, const ThreatBudget& budget);
 
   const SolverOptions& options() const { return options_; }
+  // Positions settled under one rule prove nothing under another, so a change forgets them.
+  void SetRule(Rule rule) {
+    if (rule == options_.rule) return;
+    options_.rule = rule;
+    table_.Clear();
+  }
   // Forgets every settled position (a benchmark's repeated searches start cold).
   void ClearTable() { table_.Clear(); }
 
