@@ -93,22 +93,12 @@ O....OO.X
 ..X..O.O.
 )";
 
-const char* kLength13 = R"(....X..O....XX.
-..X.OX.....O.O.
-...X...X..O..O.
-.X.............
-....X..O..X..XX
-............OX.
-..X..X.........
-...OX.O.O.O...X
-X...OO......O..
-...O.O.........
-..O....X....X.O
-......X........
-.....X......OXX
-....O..X..XX...
-..O....X.....X.
-)";
+// The bench's thirteen-move puzzle.
+const char* const kLength13 = [] {
+  for (const ThreatPuzzle& p : ThreatPuzzles())
+    if (p.length == 13) return p.text;
+  return "";
+}();
 
 TEST(ThreatSolverVcf, KnownPositions) {
   const std::vector<VcfCase> cases = {
