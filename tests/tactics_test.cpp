@@ -106,6 +106,19 @@ TEST(PuzzleLineTest, ParsesTheFormatAndSaysWhatIsWrong) {
   }
 }
 
+// A VCT's length is whatever the search proved; every other expectation needs its length.
+TEST(PuzzleLineTest, AVerdictMeetsItsExpectation) {
+  const struct {
+    const char *found, *expected;
+    bool meets;
+  } rows[] = {{"vcf:5", "vcf:5", true},    {"vcf:4", "vcf:5", false}, {"defend:3", "lost:3", false},
+              {"lost:3", "lost:4", false}, {"vct:6", "vct:3", true},  {"vcf:3", "vct:3", false},
+              {"none", "none", true}};
+  for (const auto& row : rows)
+    EXPECT_EQ(Meets(*ParseExpectation(row.found), *ParseExpectation(row.expected)), row.meets)
+        << row.found << " against " << row.expected;
+}
+
 TEST(PuzzleLineTest, ReadsBackWhatItWrites) {
   PuzzleLine p;
   bool empty = false;

@@ -26,6 +26,13 @@ struct Expectation {
   bool operator==(const Expectation&) const = default;
 };
 
+// Whether a verdict meets a line's expectation. The threat search proves a VCT without
+// looking for the shortest one, so only a VCT's kind is compared, not its length.
+inline bool Meets(const Expectation& found, const Expectation& expected) {
+  return found.kind == expected.kind &&
+         (found.kind == Kind::Vct || found.length == expected.length);
+}
+
 // Decimal digits and nothing else (a sign included), in range of int64_t.
 bool ParseDecimal(std::string_view text, int64_t& value);
 

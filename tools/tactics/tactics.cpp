@@ -99,7 +99,7 @@ int SolveFile(const TacticsOptions& options, const std::vector<FilePosition>& po
     std::string check;
     if (p.puzzle.expected) {
       ++expected;
-      const bool ok = a.status == Answer::Status::Solved && a.found == *p.puzzle.expected;
+      const bool ok = a.status == Answer::Status::Solved && Meets(a.found, *p.puzzle.expected);
       met += ok;
       check = ok ? " ok" : " MISMATCH, expected " + FormatExpectation(*p.puzzle.expected);
     }
