@@ -1,7 +1,7 @@
 // Ctrl-C and SIGTERM sent to the kestrova tool's running commands, through the binary: a
-// match stops with the summary of its finished games and valid files, and play ends its
-// engine whatever it is doing. Every wait is on an event (a line printed, an engine
-// started), bounded only generously.
+// match stops with the summary of its finished games and valid files, play ends its engine
+// whatever it is doing, and an interrupted bench keeps every line it finished. Every wait is
+// on an event (a line printed, an engine started), bounded only generously.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -182,6 +182,25 @@ TEST(Signals, PlayEndsItsEngine) {
         << output;
     EXPECT_EQ(ExpectAllGone(pids), 1);
   }
+}
+
+// Stopped in the middle of its searches, bench leaves whole lines only, each one a finished
+// position's.
+TEST(Signals, BenchKeepsItsFinishedLines) {
+  const std::string lines = TempPath("bench.out");
+  // Searches long enough that the signal comes in the middle of one.
+  EngineProcess tool(ToolPath() + " bench --iterations 300000 > " + lines);
+  ASSERT_TRUE(AwaitLines(lines, 2));
+  kill(tool.process().pid(), SIGINT);
+  int status = 0;
+  ASSERT_TRUE(tool.process().Wait(kPatienceMs, &status));
+  EXPECT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == SIGINT : WEXITSTATUS(status) == 130);
+  std::ifstream in(lines);
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  const std::regex finished(R"(( ?\d+: move \d+,\d+ nodes \d+ root visits 300000\n)+)");
+  EXPECT_TRUE(std::regex_match(text, finished)) << text;
+  const size_t count = FileLines(lines).size();
+  EXPECT_TRUE(count >= 2 && count < 24) << text;
 }
 
 }  // namespace
