@@ -51,8 +51,9 @@ struct Served {
   Response Call(const std::string& method, const std::string& path, const std::string& body = "") {
     httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(20, 0);
-    const auto result =
-        method == "GET" ? client.Get(path) : client.Post(path, body, "application/json");
+    const auto result = method == "GET"      ? client.Get(path)
+                        : method == "DELETE" ? client.Delete(path)
+                                             : client.Post(path, body, "application/json");
     if (!result) return {};
     return {result->status, json::parse(result->body, nullptr, false)};
   }
@@ -192,6 +193,29 @@ TEST(Serve, FourGamesAtOnceAndIdleOnesEnded) {
   EXPECT_EQ(served.table.GameCount(), 2u);
 }
 
+// Ending a game while its engine thinks stops the engine at once: it is gone when the DELETE
+// returns, the waiting move request ends with the game, and its place is free.
+TEST(Serve, DeleteWhileThinkingEndsTheEngine) {
+  const std::string pids = TempPath("thinking.pids");
+  Served served(KESTROVA_FAKE_ENGINE_PATH " fault=slow ms=60000 pid=" + pids, 120000);
+  const std::string id = served.NewGame().body["id"], game = "/api/games/" + id;
+  auto thinking = std::async(std::launch::async, [&] { return served.Move(id, 7, 7); });
+  for (int k = 0; k < 2000 && served.Call("GET", game).body["turn"] != "engine"; ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(served.Call("GET", game).body["turn"], "engine");
+
+  const Response ended = served.Call("DELETE", game);
+  EXPECT_EQ(ended.status, 200) << ended.body;
+  const std::vector<pid_t> engines = PidsInFile(pids);
+  EXPECT_TRUE(engines.size() == 1 && ProcessGone(engines[0])) << "the engine runs on";
+  EXPECT_EQ(served.table.GameCount(), 0u);
+  ASSERT_EQ(thinking.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  const Response move = thinking.get();
+  EXPECT_EQ(move.body["over"], true) << move.body;
+  EXPECT_EQ(move.body["result"], "the game was ended") << move.body;
+  EXPECT_EQ(served.Call("GET", game).status, 404);
+}
+
 TEST(Play, SmallerBoardThroughThePipe) {
   const std::string log = TempPath("play.log");
   EngineProcess tool(ToolPath() + " play --size 7 --engine '" +
@@ -229,6 +253,41 @@ TEST(Serve, RefusesAPortInUse) {
       << out;
   first.stop();
   listening.join();
+}
+
+// Ctrl-C stops the server without waiting for a thinking engine, and ends every engine.
+TEST(Signals, ServeStopsAndEndsThinkingEngines) {
+  const std::string pids = TempPath("serve.pids");
+  EngineProcess tool(ToolPath() + " serve --port 0 --turn 120000 --engine '" +
+                     KESTROVA_FAKE_ENGINE_PATH + " fault=slow ms=60000 pid=" + pids +
+                     "' 2>&1 </dev/null");
+  const std::string banner = tool.Reply(20000);
+  int port = 0;
+  ASSERT_EQ(std::sscanf(banner.c_str(), "kestrova serve: play at http://127.0.0.1:%d/", &port), 1)
+      << banner;
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(120, 0);
+  const auto game = client.Post("/api/games", "{}", "application/json");
+  ASSERT_TRUE(game && game->status == 201);
+  const std::string path = "/api/games/" + json::parse(game->body)["id"].get<std::string>();
+  auto thinking = std::async(std::launch::async, [&] {
+    httplib::Client mover("127.0.0.1", port);
+    mover.set_read_timeout(120, 0);
+    return mover.Post(path + "/move", R"({"x":7,"y":7})", "application/json");
+  });
+  for (int k = 0; k < 2000; ++k) {
+    const auto state = client.Get(path);
+    if (state && json::parse(state->body)["turn"] == "engine") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(tool.process().pid(), SIGINT);
+  const std::string output = tool.ReadAll(20000);
+  int code = -1;
+  EXPECT_TRUE(tool.Exited(5000, &code) && code == 0) << output;
+  EXPECT_NE(output.find("kestrova serve: stopped; ending 1 game(s)"), std::string::npos) << output;
+  const std::vector<pid_t> engines = PidsInFile(pids);
+  EXPECT_TRUE(engines.size() == 1 && ProcessGone(engines[0])) << "the engine runs on";
+  thinking.wait();
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <httplib.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <nlohmann/json.hpp>
 
@@ -36,6 +37,8 @@ struct GameTable::Game {
   std::mutex mutex;  // guards session, except its engine process while thinking
   GameSession session;
   std::atomic<bool> thinking = false;
+  std::condition_variable thought;  // thinking turned false
+  std::atomic<bool> ended = false;  // the engine's waits give up: the game is being ended
   std::atomic<int64_t> lastSeenMs = 0;
 
   json State() const {
@@ -93,6 +96,11 @@ void GameTable::EndIdleGames() {
   // Their engines are ended here, once no request holds them, outside the table's lock.
 }
 
+void GameTable::StopAll() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [id, game] : games_) game->ended = true;
+}
+
 std::shared_ptr<GameTable::Game> GameTable::Find(const std::string& id) {
   std::lock_guard<std::mutex> lock(mutex_);
   const auto it = games_.find(id);
@@ -110,6 +118,7 @@ GameTable::Reply GameTable::EngineTurn(const std::shared_ptr<Game>& game,
   lock.lock();
   game->session.ApplyEngineReply(reply);
   game->thinking = false;
+  game->thought.notify_all();
   game->lastSeenMs = clock_();
   return {200, game->State().dump()};
 }
@@ -141,6 +150,7 @@ GameTable::Reply GameTable::NewGame(const std::string& body) {
     ++opening_;
   }
   auto game = std::make_shared<Game>();
+  game->session.StopWhen(&game->ended);
   std::string error;
   const bool opened = game->session.Open(session, error);
   {
@@ -227,6 +237,12 @@ GameTable::Reply GameTable::End(const std::string& id) {
     game = std::move(it->second);
     games_.erase(it);
   }
+  // A thinking engine stops waiting at once and its turn ends the engine; an idle one is
+  // ended here. Either way it is gone before the reply.
+  game->ended = true;
+  std::unique_lock<std::mutex> lock(game->mutex);
+  game->thought.wait(lock, [&] { return !game->thinking; });
+  game->session.Close();
   return {200, json{{"ended", id}}.dump()};
 }
 

@@ -41,6 +41,8 @@ class GameTable {
   void Route(httplib::Server& server);
   // Ends the games nobody has asked about for options.idleMs.
   void EndIdleGames();
+  // Stops every engine that is thinking now, its game ended: the server is stopping.
+  void StopAll();
   size_t GameCount();
 
  private:
