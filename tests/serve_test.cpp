@@ -1,12 +1,16 @@
 // kestrova serve's API over loopback, the server in-process on an injected clock: whole games,
 // takebacks, refused requests, the game limit and the idle timeout; and kestrova play on a
 // smaller board through the binary.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
@@ -191,6 +195,96 @@ TEST(Serve, FourGamesAtOnceAndIdleOnesEnded) {
 
   EXPECT_EQ(served.NewGame().status, 201);
   EXPECT_EQ(served.table.GameCount(), 2u);
+}
+
+struct RawReply {
+  int status = 0;
+  std::string allow;  // the Allow header
+  json body;
+};
+
+// One request on a connection of its own, written by hand: httplib's client always sends a
+// length, and a request without one is what is tested. body nullptr: no length at all.
+RawReply RawRequest(int port, const std::string& method, const std::string& path,
+                    const char* body) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(uint16_t(port));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  const timeval patience{20, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  RawReply reply;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return reply;
+  }
+  std::string request =
+      method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+  if (body) request += "Content-Length: " + std::to_string(std::strlen(body)) + "\r\n";
+  request += "\r\n" + std::string(body ? body : "");
+  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
+    close(fd);
+    return reply;
+  }
+  std::string response;
+  char chunk[4096];
+  for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) response.append(chunk, size_t(n));
+  close(fd);
+  const size_t headEnd = response.find("\r\n\r\n");
+  if (std::sscanf(response.c_str(), "HTTP/1.1 %d", &reply.status) != 1 ||
+      headEnd == std::string::npos)
+    return reply;
+  const std::string head = response.substr(0, headEnd + 2);
+  const size_t allow = head.find("\r\nAllow: ");
+  if (allow != std::string::npos)
+    reply.allow = head.substr(allow + 9, head.find("\r\n", allow + 9) - allow - 9);
+  reply.body = json::parse(response.substr(headEnd + 4), nullptr, false);
+  return reply;
+}
+
+// A request without a body is one with an empty body, whichever way it says so; a known path
+// asked with a method it does not take gets 405 and the methods it takes.
+TEST(ServeMethods, EmptyBodiesAndWrongMethods) {
+  Served served(KESTROVA_FAKE_ENGINE_PATH);
+  const std::string id = served.NewGame().body["id"], game = "/api/games/" + id;
+  struct Row {
+    std::string method, path;
+    const char* body;  // nullptr: no Content-Length
+    int status;
+    const char* allow;  // the Allow header of a 405
+    const char* error;  // a part of the error, "" for a success
+  } const rows[] = {
+      {"POST", "/api/games", nullptr, 201, "", ""},
+      {"POST", "/api/games", "", 201, "", ""},
+      {"POST", game + "/takeback", nullptr, 409, "", "nothing to take back"},
+      {"POST", game + "/move", nullptr, 400, "", "malformed JSON"},
+      {"PUT", "/api/games", nullptr, 405, "POST", "PUT is not allowed on /api/games"},
+      {"PUT", "/api/games", "{}", 405, "POST", "not allowed"},
+      {"DELETE", "/api/games", nullptr, 405, "POST", "not allowed"},
+      {"GET", game + "/move", nullptr, 405, "POST", "not allowed"},
+      {"HEAD", game + "/resign", nullptr, 405, "POST", ""},
+      {"PATCH", game, R"({"x":1})", 405, "GET, HEAD, DELETE", "not allowed"},
+      {"POST", game, "{}", 405, "GET, HEAD, DELETE", "not allowed"},
+      {"OPTIONS", game + "/move", nullptr, 405, "POST", "not allowed"},
+      {"DELETE", "/", nullptr, 405, "GET, HEAD", "not allowed"},
+      {"GET", "/nothing", nullptr, 404, "", "no such page"},
+      {"POST", "/api/nothing", nullptr, 404, "", "no such page"},
+      {"GET", game, nullptr, 200, "", ""},
+      {"POST", game + "/resign", nullptr, 200, "", ""},
+  };
+  for (const Row& row : rows) {
+    const RawReply reply = RawRequest(served.port, row.method, row.path, row.body);
+    const std::string what = row.method + " " + row.path + (row.body ? " with a body" : "");
+    EXPECT_EQ(reply.status, row.status) << what << ": " << reply.body;
+    EXPECT_EQ(reply.allow, row.allow) << what;
+    const std::string error = reply.body.is_object() ? reply.body.value("error", "") : "";
+    EXPECT_TRUE(*row.error ? error.find(row.error) != std::string::npos : error.empty())
+        << what << ": " << reply.body;
+  }
+  // The game was resigned by the request without a body; the two made without one are there.
+  EXPECT_EQ(served.Call("GET", game).body["over"], true);
+  EXPECT_EQ(served.table.GameCount(), 3u);
 }
 
 // Ending a game while its engine thinks stops the engine at once: it is gone when the DELETE

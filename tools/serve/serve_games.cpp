@@ -5,7 +5,9 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <memory>
 #include <nlohmann/json.hpp>
+#include <regex>
 
 namespace kestrova::serve {
 namespace {
@@ -249,32 +251,71 @@ GameTable::Reply GameTable::End(const std::string& id) {
 void GameTable::Route(httplib::Server& server) {
   using httplib::Request;
   using httplib::Response;
-  const auto send = [](Response& res, const Reply& reply) {
-    res.status = reply.status;
-    res.set_content(reply.json, kJson);
+  using Handler = std::function<Reply(const std::string& id, const std::string& body)>;
+  struct Endpoint {
+    std::regex path;  // its group, if any, is the game's id
+    std::vector<std::pair<std::string, Handler>> methods;
   };
-  server.set_payload_max_length(options_.maxBodyBytes);
-  server.Get("/", [](const Request&, Response& res) {
-    res.set_header("Cache-Control", "no-store");
-    res.set_content(PageHtml(), "text/html; charset=utf-8");
-  });
-  server.Post("/api/games",
-              [this, send](const Request& req, Response& res) { send(res, NewGame(req.body)); });
   const std::string game = "/api/games/([0-9a-z]{1,32})";
-  server.Get(game,
-             [this, send](const Request& req, Response& res) { send(res, Show(req.matches[1])); });
-  server.Delete(
-      game, [this, send](const Request& req, Response& res) { send(res, End(req.matches[1])); });
-  server.Post(game + "/move", [this, send](const Request& req, Response& res) {
-    send(res, Move(req.matches[1], req.body));
+  const auto endpoints = std::make_shared<const std::vector<Endpoint>>(std::vector<Endpoint>{
+      {std::regex("/"),
+       {{"GET",
+         [](auto&, auto&) {
+           return Reply{200, PageHtml(), "text/html; charset=utf-8"};
+         }}}},
+      {std::regex("/api/games"), {{"POST", [this](auto&, auto& body) { return NewGame(body); }}}},
+      {std::regex(game),
+       {{"GET", [this](auto& id, auto&) { return Show(id); }},
+        {"DELETE", [this](auto& id, auto&) { return End(id); }}}},
+      {std::regex(game + "/move"),
+       {{"POST", [this](auto& id, auto& body) { return Move(id, body); }}}},
+      {std::regex(game + "/takeback"),
+       {{"POST", [this](auto& id, auto&) { return TakeBack(id); }}}},
+      {std::regex(game + "/resign"), {{"POST", [this](auto& id, auto&) { return Resign(id); }}}},
   });
-  server.Post(game + "/takeback", [this, send](const Request& req, Response& res) {
-    send(res, TakeBack(req.matches[1]));
+  // Every request goes through this one table: a known path asked with a method it does not
+  // take gets 405 and the methods it does take.
+  const auto dispatch = [endpoints](const Request& req, Response& res, const std::string& body) {
+    const auto send = [&res](const Reply& reply) {
+      res.status = reply.status;
+      res.set_header("Cache-Control", "no-store");
+      res.set_content(reply.body, reply.type);
+    };
+    const std::string method = req.method == "HEAD" ? "GET" : req.method;
+    for (const Endpoint& endpoint : *endpoints) {
+      std::smatch match;
+      if (!std::regex_match(req.path, match, endpoint.path)) continue;
+      std::string allow;
+      for (const auto& [name, handler] : endpoint.methods) {
+        if (name == method) return send(handler(match.size() > 1 ? match[1].str() : "", body));
+        allow += (allow.empty() ? "" : ", ") + name + (name == "GET" ? ", HEAD" : "");
+      }
+      res.set_header("Allow", allow);
+      return send(
+          {405, Error(req.method + " is not allowed on " + req.path + " (" + allow + ")").dump()});
+    }
+    send({404, Error("no such page").dump()});
+  };
+  // A request without a length has no body, but httplib waits for one until its read
+  // timeout and then refuses it: such requests are answered before it reads.
+  server.set_pre_routing_handler([dispatch](const Request& req, Response& res) {
+    if (req.has_header("Content-Length") || req.has_header("Transfer-Encoding"))
+      return httplib::Server::HandlerResponse::Unhandled;
+    dispatch(req, res, "");
+    return httplib::Server::HandlerResponse::Handled;
   });
-  server.Post(game + "/resign", [this, send](const Request& req, Response& res) {
-    send(res, Resign(req.matches[1]));
-  });
-  // httplib's own refusals (no such path, a body over the limit) get a message too.
+  const auto withBody = [dispatch](const Request& req, Response& res) {
+    dispatch(req, res, req.body);
+  };
+  const std::string any = ".*";
+  server.Get(any, withBody);
+  server.Post(any, withBody);
+  server.Put(any, withBody);
+  server.Patch(any, withBody);
+  server.Delete(any, withBody);
+  server.Options(any, withBody);
+  server.set_payload_max_length(options_.maxBodyBytes);
+  // httplib's own refusals (a body over the limit, a malformed request) get a message too.
   server.set_error_handler([](const Request&, Response& res) {
     if (!res.body.empty()) return;
     const std::string reason = res.status == 413   ? "the request body is too large"

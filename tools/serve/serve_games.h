@@ -49,7 +49,8 @@ class GameTable {
   struct Game;
   struct Reply {
     int status = 200;
-    std::string json;
+    std::string body;
+    const char* type = "application/json";
   };
 
   Reply NewGame(const std::string& body);
