@@ -5,6 +5,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <nlohmann/json.hpp>
 #include <regex>
@@ -30,6 +31,65 @@ std::optional<int64_t> IntegerField(const json& request, const char* key) {
   const auto it = request.find(key);
   if (it == request.end() || !it->is_number_integer()) return std::nullopt;
   return it->get<int64_t>();
+}
+
+// The numbers among an object's own fields as they were written: the parser keeps only the
+// value, and makes a float of a whole number too large for 64 bits.
+class NumberTexts : public nlohmann::json_sax<json> {
+ public:
+  explicit NumberTexts(const std::string& body) { json::sax_parse(body, this); }
+  const std::string* Find(const std::string& key) const {
+    const auto it = texts_.find(key);
+    return it == texts_.end() ? nullptr : &it->second;
+  }
+
+  bool null() override { return true; }
+  bool boolean(bool) override { return true; }
+  bool number_integer(number_integer_t value) override { return Number(std::to_string(value)); }
+  bool number_unsigned(number_unsigned_t value) override { return Number(std::to_string(value)); }
+  bool number_float(number_float_t, const string_t& text) override { return Number(text); }
+  bool string(string_t&) override { return true; }
+  bool binary(binary_t&) override { return true; }
+  bool start_object(std::size_t) override { return ++depth_, true; }
+  bool key(string_t& key) override { return key_ = key, true; }
+  bool end_object() override { return --depth_, true; }
+  bool start_array(std::size_t) override { return ++depth_, true; }
+  bool end_array() override { return --depth_, true; }
+  bool parse_error(std::size_t, const std::string&, const json::exception&) override {
+    return false;
+  }
+
+ private:
+  bool Number(const std::string& text) {
+    if (depth_ == 1) texts_[key_] = text;
+    return true;
+  }
+  std::map<std::string, std::string> texts_;
+  std::string key_;
+  int depth_ = 0;
+};
+
+// A coordinate of a move: a whole number as written, also one past any integer type, and
+// its value narrowed to -1..size so that far-off numbers stay off the board.
+struct Coordinate {
+  std::string text;
+  int value = 0;
+};
+
+std::optional<Coordinate> CoordinateField(const json& request, const NumberTexts& texts,
+                                          const char* key, int size) {
+  const auto it = request.find(key);
+  const std::string* text = texts.Find(key);
+  if (it == request.end() || !it->is_number() || !text) return std::nullopt;
+  if (it->is_number_float()) {
+    // Digits alone: a whole number beyond 64 bits; 7.5 and 1e3 are no cell numbers.
+    static const std::regex kWhole("-?[0-9]+");
+    if (!std::regex_match(*text, kWhole)) return std::nullopt;
+    return Coordinate{*text, (*text)[0] == '-' ? -1 : size};
+  }
+  if (it->is_number_unsigned() && it->get<uint64_t>() > uint64_t(INT64_MAX))
+    return Coordinate{*text, size};
+  return Coordinate{*text, int(std::clamp<int64_t>(it->get<int64_t>(), -1, size))};
 }
 
 }  // namespace
@@ -180,21 +240,22 @@ GameTable::Reply GameTable::Move(const std::string& id, const std::string& body)
   const json request = json::parse(body, nullptr, false);
   if (!request.is_object())
     return {400, Error("malformed JSON: expected {\"x\":X,\"y\":Y}").dump()};
-  const auto x = IntegerField(request, "x"), y = IntegerField(request, "y");
+  const int size = game->session.options().size;
+  const NumberTexts texts(body);
+  const auto x = CoordinateField(request, texts, "x", size);
+  const auto y = CoordinateField(request, texts, "y", size);
   if (!x || !y) return {400, Error("a move needs whole numbers x and y").dump()};
   std::unique_lock<std::mutex> lock(game->mutex);
   if (game->thinking) return {409, Error("the engine is thinking").dump()};
-  const int size = game->session.options().size;
-  // Far-off numbers stay far off when narrowed.
-  const Point p{int(std::clamp<int64_t>(*x, -1, size)), int(std::clamp<int64_t>(*y, -1, size))};
+  const Point p{x->value, y->value};
   switch (game->session.PlayHuman(p)) {
     case Refusal::Over:
       return {409, Error("the game is over").dump()};
     case Refusal::OutOfTurn:
       return {409, Error("it is the engine's turn").dump()};
     case Refusal::OffBoard:
-      return {400, Error(std::to_string(*x) + "," + std::to_string(*y) + " is off the " +
-                         std::to_string(size) + "x" + std::to_string(size) + " board")
+      return {400, Error(x->text + "," + y->text + " is off the " + std::to_string(size) + "x" +
+                         std::to_string(size) + " board")
                        .dump()};
     case Refusal::Taken:
       return {409, Error(Describe(p) + " is taken").dump()};
