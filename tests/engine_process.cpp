@@ -1,9 +1,12 @@
 #include "tests/engine_process.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/wait.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <fstream>
 
 namespace kestrova::testing {
 
@@ -18,6 +21,17 @@ std::string ToolPath() {
 #else
   return "kestrova-not-built";
 #endif
+}
+
+std::vector<pid_t> PidsInFile(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<pid_t> pids;
+  for (pid_t pid; in >> pid;) pids.push_back(pid);
+  return pids;
+}
+
+bool ProcessGone(pid_t pid) {
+  return kill(pid, 0) != 0 && errno == ESRCH;
 }
 
 EngineProcess::EngineProcess() : EngineProcess(EngineCommand()) {}

@@ -14,6 +14,11 @@ std::string EngineCommand();
 // The kestrova tool of this build.
 std::string ToolPath();
 
+// The process ids that test engines appended to a file, one a line.
+std::vector<pid_t> PidsInFile(const std::string& path);
+// True once the process has exited and its parent has reaped it.
+bool ProcessGone(pid_t pid);
+
 class EngineProcess {
  public:
   // Starts the engine; the test fails if it cannot.

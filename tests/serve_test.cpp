@@ -1,12 +1,16 @@
 // kestrova serve's API over loopback, the server in-process on an injected clock: whole games,
 // takebacks, refused requests, the game limit and the idle timeout; and kestrova play on a
 // smaller board through the binary.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <cstring>
 #include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
@@ -51,8 +55,9 @@ struct Served {
   Response Call(const std::string& method, const std::string& path, const std::string& body = "") {
     httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(20, 0);
-    const auto result =
-        method == "GET" ? client.Get(path) : client.Post(path, body, "application/json");
+    const auto result = method == "GET"      ? client.Get(path)
+                        : method == "DELETE" ? client.Delete(path)
+                                             : client.Post(path, body, "application/json");
     if (!result) return {};
     return {result->status, json::parse(result->body, nullptr, false)};
   }
@@ -115,6 +120,15 @@ TEST(Serve, BadRequestsGetA4xxAndChangeNothing) {
       {game + "/move", R"({"x":20,"y":3})", 400, "off the 20x20 board"},
       {game + "/move", R"({"x":-1,"y":3})", 400, "off the"},
       {game + "/move", R"({"x":99999999999,"y":3})", 400, "off the"},
+      // Numbers past 64 bits, or past the signed ones, are named as sent.
+      {game + "/move", R"({"x":99999999999999999999,"y":3})", 400,
+       "99999999999999999999,3 is off the 20x20 board"},
+      {game + "/move", R"({"x":18446744073709551615,"y":3})", 400,
+       "18446744073709551615,3 is off the 20x20 board"},
+      {game + "/move", R"({"x":3,"y":-99999999999999999999})", 400,
+       "3,-99999999999999999999 is off the 20x20 board"},
+      {game + "/move", R"({"x":7.5,"y":3})", 400, "whole numbers"},
+      {game + "/move", R"({"x":1e30,"y":3})", 400, "whole numbers"},
       {game + "/move", R"({"x":1,"y")", 400, "malformed JSON"},
       {game + "/move", R"({"x":"1","y":1})", 400, "whole numbers"},
       {game + "/move", std::string(100000, '{'), 413, "too large"},
@@ -192,6 +206,119 @@ TEST(Serve, FourGamesAtOnceAndIdleOnesEnded) {
   EXPECT_EQ(served.table.GameCount(), 2u);
 }
 
+struct RawReply {
+  int status = 0;
+  std::string allow;  // the Allow header
+  json body;
+};
+
+// One request on a connection of its own, written by hand: httplib's client always sends a
+// length, and a request without one is what is tested. body nullptr: no length at all.
+RawReply RawRequest(int port, const std::string& method, const std::string& path,
+                    const char* body) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(uint16_t(port));
+  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
+  const timeval patience{20, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
+  RawReply reply;
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    close(fd);
+    return reply;
+  }
+  std::string request =
+      method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
+  if (body) request += "Content-Length: " + std::to_string(std::strlen(body)) + "\r\n";
+  request += "\r\n" + std::string(body ? body : "");
+  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
+    close(fd);
+    return reply;
+  }
+  std::string response;
+  char chunk[4096];
+  for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) response.append(chunk, size_t(n));
+  close(fd);
+  const size_t headEnd = response.find("\r\n\r\n");
+  if (std::sscanf(response.c_str(), "HTTP/1.1 %d", &reply.status) != 1 ||
+      headEnd == std::string::npos)
+    return reply;
+  const std::string head = response.substr(0, headEnd + 2);
+  const size_t allow = head.find("\r\nAllow: ");
+  if (allow != std::string::npos)
+    reply.allow = head.substr(allow + 9, head.find("\r\n", allow + 9) - allow - 9);
+  reply.body = json::parse(response.substr(headEnd + 4), nullptr, false);
+  return reply;
+}
+
+// A request without a body is one with an empty body, whichever way it says so; a known path
+// asked with a method it does not take gets 405 and the methods it takes.
+TEST(ServeMethods, EmptyBodiesAndWrongMethods) {
+  Served served(KESTROVA_FAKE_ENGINE_PATH);
+  const std::string id = served.NewGame().body["id"], game = "/api/games/" + id;
+  struct Row {
+    std::string method, path;
+    const char* body;  // nullptr: no Content-Length
+    int status;
+    const char* allow;  // the Allow header of a 405
+    const char* error;  // a part of the error, "" for a success
+  } const rows[] = {
+      {"POST", "/api/games", nullptr, 201, "", ""},
+      {"POST", "/api/games", "", 201, "", ""},
+      {"POST", game + "/takeback", nullptr, 409, "", "nothing to take back"},
+      {"POST", game + "/move", nullptr, 400, "", "malformed JSON"},
+      {"PUT", "/api/games", nullptr, 405, "POST", "PUT is not allowed on /api/games"},
+      {"PUT", "/api/games", "{}", 405, "POST", "not allowed"},
+      {"DELETE", "/api/games", nullptr, 405, "POST", "not allowed"},
+      {"GET", game + "/move", nullptr, 405, "POST", "not allowed"},
+      {"HEAD", game + "/resign", nullptr, 405, "POST", ""},
+      {"PATCH", game, R"({"x":1})", 405, "GET, HEAD, DELETE", "not allowed"},
+      {"POST", game, "{}", 405, "GET, HEAD, DELETE", "not allowed"},
+      {"OPTIONS", game + "/move", nullptr, 405, "POST", "not allowed"},
+      {"DELETE", "/", nullptr, 405, "GET, HEAD", "not allowed"},
+      {"GET", "/nothing", nullptr, 404, "", "no such page"},
+      {"POST", "/api/nothing", nullptr, 404, "", "no such page"},
+      {"GET", game, nullptr, 200, "", ""},
+      {"POST", game + "/resign", nullptr, 200, "", ""},
+  };
+  for (const Row& row : rows) {
+    const RawReply reply = RawRequest(served.port, row.method, row.path, row.body);
+    const std::string what = row.method + " " + row.path + (row.body ? " with a body" : "");
+    EXPECT_EQ(reply.status, row.status) << what << ": " << reply.body;
+    EXPECT_EQ(reply.allow, row.allow) << what;
+    const std::string error = reply.body.is_object() ? reply.body.value("error", "") : "";
+    EXPECT_TRUE(*row.error ? error.find(row.error) != std::string::npos : error.empty())
+        << what << ": " << reply.body;
+  }
+  // The game was resigned by the request without a body; the two made without one are there.
+  EXPECT_EQ(served.Call("GET", game).body["over"], true);
+  EXPECT_EQ(served.table.GameCount(), 3u);
+}
+
+// Ending a game while its engine thinks stops the engine at once: it is gone when the DELETE
+// returns, the waiting move request ends with the game, and its place is free.
+TEST(Serve, DeleteWhileThinkingEndsTheEngine) {
+  const std::string pids = TempPath("thinking.pids");
+  Served served(KESTROVA_FAKE_ENGINE_PATH " fault=slow ms=60000 pid=" + pids, 120000);
+  const std::string id = served.NewGame().body["id"], game = "/api/games/" + id;
+  auto thinking = std::async(std::launch::async, [&] { return served.Move(id, 7, 7); });
+  for (int k = 0; k < 2000 && served.Call("GET", game).body["turn"] != "engine"; ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(served.Call("GET", game).body["turn"], "engine");
+
+  const Response ended = served.Call("DELETE", game);
+  EXPECT_EQ(ended.status, 200) << ended.body;
+  const std::vector<pid_t> engines = PidsInFile(pids);
+  EXPECT_TRUE(engines.size() == 1 && ProcessGone(engines[0])) << "the engine runs on";
+  EXPECT_EQ(served.table.GameCount(), 0u);
+  ASSERT_EQ(thinking.wait_for(std::chrono::seconds(20)), std::future_status::ready);
+  const Response move = thinking.get();
+  EXPECT_EQ(move.body["over"], true) << move.body;
+  EXPECT_EQ(move.body["result"], "the game was ended") << move.body;
+  EXPECT_EQ(served.Call("GET", game).status, 404);
+}
+
 TEST(Play, SmallerBoardThroughThePipe) {
   const std::string log = TempPath("play.log");
   EngineProcess tool(ToolPath() + " play --size 7 --engine '" +
@@ -229,6 +356,41 @@ TEST(Serve, RefusesAPortInUse) {
       << out;
   first.stop();
   listening.join();
+}
+
+// Ctrl-C stops the server without waiting for a thinking engine, and ends every engine.
+TEST(Signals, ServeStopsAndEndsThinkingEngines) {
+  const std::string pids = TempPath("serve.pids");
+  EngineProcess tool(ToolPath() + " serve --port 0 --turn 120000 --engine '" +
+                     KESTROVA_FAKE_ENGINE_PATH + " fault=slow ms=60000 pid=" + pids +
+                     "' 2>&1 </dev/null");
+  const std::string banner = tool.Reply(20000);
+  int port = 0;
+  ASSERT_EQ(std::sscanf(banner.c_str(), "kestrova serve: play at http://127.0.0.1:%d/", &port), 1)
+      << banner;
+  httplib::Client client("127.0.0.1", port);
+  client.set_read_timeout(120, 0);
+  const auto game = client.Post("/api/games", "{}", "application/json");
+  ASSERT_TRUE(game && game->status == 201);
+  const std::string path = "/api/games/" + json::parse(game->body)["id"].get<std::string>();
+  auto thinking = std::async(std::launch::async, [&] {
+    httplib::Client mover("127.0.0.1", port);
+    mover.set_read_timeout(120, 0);
+    return mover.Post(path + "/move", R"({"x":7,"y":7})", "application/json");
+  });
+  for (int k = 0; k < 2000; ++k) {
+    const auto state = client.Get(path);
+    if (state && json::parse(state->body)["turn"] == "engine") break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  kill(tool.process().pid(), SIGINT);
+  const std::string output = tool.ReadAll(20000);
+  int code = -1;
+  EXPECT_TRUE(tool.Exited(5000, &code) && code == 0) << output;
+  EXPECT_NE(output.find("kestrova serve: stopped; ending 1 game(s)"), std::string::npos) << output;
+  const std::vector<pid_t> engines = PidsInFile(pids);
+  EXPECT_TRUE(engines.size() == 1 && ProcessGone(engines[0])) << "the engine runs on";
+  thinking.wait();
 }
 
 }  // namespace

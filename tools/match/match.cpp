@@ -21,6 +21,7 @@
 #include "tools/match/match_results.h"
 #include "tools/match/openings.h"
 #include "tools/referee/referee.h"
+#include "tools/signals/stop_signals.h"
 
 namespace kestrova::tools {
 namespace {
@@ -369,6 +370,15 @@ int Match(int argc, char** argv) {
   const std::string settings = SettingsLine(options, openings);
   GameQueue queue;
   queue.records.resize(games.size());
+  // Ctrl-C stops the match as a decided SPRT does: no more games start, the games being
+  // played stop and their engines are ended; the finished games are counted.
+  StopSignals signals([&queue](int) {
+    {
+      std::lock_guard<std::mutex> lock(queue.mutex);
+      queue.stop = true;
+    }
+    queue.finished.notify_all();
+  });
   std::vector<std::thread> workers;
   for (int k = 0; k < concurrency; ++k)
     workers.emplace_back(Worker, std::cref(options), std::cref(games), std::ref(queue));
@@ -381,31 +391,38 @@ int Match(int argc, char** argv) {
   auto reportFinished = [&] {
     for (; reported < queue.done.size(); ++reported) {
       const size_t index = queue.done[reported];
-      std::fputs(GameLine(games[index], *queue.records[index]).c_str(), stdout);
-      if (queue.records[index]->startFailed && startFailure.empty()) {
-        startFailure = queue.records[index]->reason;
+      GameRecord& record = *queue.records[index];
+      if (record.ending == Ending::Stopped && signals.Stopped())
+        record.reason = "stopped: the match was interrupted";
+      std::fputs(GameLine(games[index], record).c_str(), stdout);
+      if (record.startFailed && startFailure.empty()) {
+        startFailure = record.reason;
         queue.stop = true;
       }
     }
   };
+  auto count = [&](size_t index) {
+    const ScheduledGame& g = games[index];
+    const GameRecord& record = *queue.records[index];
+    const GameOutcome outcome = OutcomeOf(g.number, g.aIsBlack, g.opening, record);
+    tally.Add(outcome);
+    if (sgf) std::fputs(GameSgf(record).c_str(), sgf);
+    if (results) std::fprintf(results, "%s\n", ResultJson(settings, outcome).c_str());
+  };
   std::unique_lock<std::mutex> lock(queue.mutex);
   while (counted < games.size() && !queue.stop) {
-    queue.finished.wait(lock, [&] { return queue.done.size() > reported; });
+    queue.finished.wait(lock, [&] { return queue.done.size() > reported || queue.stop; });
     reportFinished();
     for (; counted < games.size() && queue.records[counted] && !queue.stop; ++counted) {
-      const ScheduledGame& g = games[counted];
-      const GameRecord& record = *queue.records[counted];
-      const GameOutcome outcome = OutcomeOf(g.number, g.aIsBlack, g.opening, record);
-      tally.Add(outcome);
-      if (sgf) std::fputs(GameSgf(record).c_str(), sgf);
-      if (results) std::fprintf(results, "%s\n", ResultJson(settings, outcome).c_str());
-      if (!sprtStops || tally.PairPoints(g.number) < 0) continue;
+      count(counted);
+      const int number = games[counted].number;
+      if (!sprtStops || tally.PairPoints(number) < 0) continue;
       const double llr = PentanomialLlr(tally.pairs(), options.sprt->elo0, options.sprt->elo1);
       const SprtVerdict verdict = Judge(*options.sprt, llr);
-      std::printf("after game %d: %s\n", g.number, DescribeLlr(*options.sprt, llr).c_str());
+      std::printf("after game %d: %s\n", number, DescribeLlr(*options.sprt, llr).c_str());
       if (verdict != SprtVerdict::Continue) {
         std::printf("SPRT: %s accepted after %d games; the match stops\n",
-                    verdict == SprtVerdict::H1 ? "H1" : "H0", g.number);
+                    verdict == SprtVerdict::H1 ? "H1" : "H0", number);
         queue.stop = true;
       }
     }
@@ -416,18 +433,26 @@ int Match(int argc, char** argv) {
   lock.unlock();
   for (std::thread& worker : workers) worker.join();
   reportFinished();
+  // Interrupted, every game that was finished counts, also one after a game cut short.
+  const bool interrupted = signals.Stopped();
+  if (interrupted)
+    for (size_t index = counted; index < games.size(); ++index)
+      if (queue.records[index] && queue.records[index]->ending != Ending::Stopped) count(index);
   for (std::FILE* file : {sgf, results})
     if (file) std::fclose(file);
-  if (!startFailure.empty()) {
+  if (!startFailure.empty() && !interrupted) {
     std::fflush(stdout);
     std::fprintf(stderr, "kestrova match: stopped, an engine cannot start: %s\n",
                  startFailure.c_str());
     return 1;
   }
-  if (counted < games.size())
+  if (interrupted)
+    std::printf("match interrupted (%s) after %d games; the games being played are not counted\n",
+                signals.SignalName(), tally.games());
+  else if (counted < games.size())
     std::printf("%zu games counted; the games after them are not\n", counted);
   tally.PrintSummary(stdout, options.sprt);
-  return 0;
+  return interrupted ? signals.ExitStatus() : 0;
 }
 
 }  // namespace kestrova::tools

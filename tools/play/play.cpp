@@ -1,11 +1,13 @@
 // kestrova play: a person against a protocol engine, the board drawn in the terminal.
+#include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <iostream>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "tools/args.h"
 #include "tools/commands.h"
 #include "tools/referee/game_session.h"
+#include "tools/signals/stop_signals.h"
 
 namespace kestrova::tools {
 namespace {
@@ -81,10 +84,49 @@ std::string DrawBoard(const GameSession& game, const Palette& palette) {
   return text + ColumnLetters(grid.size);
 }
 
-// Asks the engine for its move and shows it; false (after saying why) when the engine fails.
-bool EngineMoves(GameSession& game, const Palette& palette) {
+// The person's lines from stdin, given up on as soon as a stop signal comes.
+class LineReader {
+ public:
+  enum class Status { Line, End, Stopped };
+  explicit LineReader(int stopFd) : stopFd_(stopFd) {}
+
+  Status Next(std::string& line) {
+    for (;;) {
+      const size_t end = buffer_.find('\n');
+      if (end != std::string::npos) {
+        line = buffer_.substr(0, end);
+        buffer_.erase(0, end + 1);
+        return Status::Line;
+      }
+      if (ended_) {
+        if (buffer_.empty()) return Status::End;
+        line.swap(buffer_);
+        buffer_.clear();
+        return Status::Line;
+      }
+      pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {stopFd_, POLLIN, 0}};
+      if (poll(fds, 2, -1) < 0 && errno != EINTR) return Status::End;
+      if (fds[1].revents != 0) return Status::Stopped;
+      if (fds[0].revents == 0) continue;
+      char chunk[4096];
+      const ssize_t n = read(STDIN_FILENO, chunk, sizeof chunk);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) ended_ = true;
+      if (n > 0) buffer_.append(chunk, size_t(n));
+    }
+  }
+
+ private:
+  int stopFd_;
+  std::string buffer_;
+  bool ended_ = false;
+};
+
+// Asks the engine for its move and shows it; false (after saying why, unless stopped) when the
+// engine fails.
+bool EngineMoves(GameSession& game, const Palette& palette, const std::atomic<bool>& stopped) {
   if (!game.EngineMoves()) {
-    std::printf("%s\n", game.result().c_str());
+    if (!stopped) std::printf("%s\n", game.result().c_str());
     return false;
   }
   const SessionMove& reply = game.moves().back();
@@ -114,9 +156,18 @@ int Play(int argc, char** argv) {
   palette.on =
       isatty(STDOUT_FILENO) && !std::getenv("NO_COLOR") && term && std::strcmp(term, "dumb") != 0;
 
+  // Ctrl-C ends the engine too, whether it is thinking or waiting for the person's move.
+  StopSignals signals;
+  const auto interrupted = [&signals](GameSession& game) {
+    game.Close(kStopGraceMs);
+    std::printf("\ninterrupted: the game is left unfinished and the engine ended\n");
+    return signals.ExitStatus();
+  };
   GameSession game;
+  game.StopWhen(&signals.flag());
   std::string error;
   if (!game.Open(options, error)) {
+    if (signals.Stopped()) return interrupted(game);
     std::fprintf(stderr, "kestrova play: %s\n", error.c_str());
     return 1;
   }
@@ -129,13 +180,17 @@ int Play(int argc, char** argv) {
   if (!game.EngineToMove()) std::fputs(DrawBoard(game, palette).c_str(), stdout);
 
   const char lastColumn = char('a' + options.size - 1);
+  LineReader input(signals.fd());
   for (;;) {
-    if (game.EngineToMove() && !EngineMoves(game, palette)) return 1;
+    if (game.EngineToMove() && !EngineMoves(game, palette, signals.flag()))
+      return signals.Stopped() ? interrupted(game) : 1;
 
     std::fputs(game.over() ? "game over: u takes back, q quits> " : "your move> ", stdout);
     std::fflush(stdout);
     std::string line;
-    if (!std::getline(std::cin, line)) {
+    const LineReader::Status status = input.Next(line);
+    if (status == LineReader::Status::Stopped) return interrupted(game);
+    if (status == LineReader::Status::End) {
       std::printf("\nend of input%s\n", game.over() ? "" : ": the game is left unfinished");
       break;
     }

@@ -51,7 +51,11 @@ bool EnginePlayer::Launch(const std::string& commandLine, bool quietStderr, std:
 
 Subprocess::ReadStatus EnginePlayer::ReadReply(std::string& line, int64_t deadlineMs) {
   for (;;) {
-    const Subprocess::ReadStatus status = process_.ReadLine(line, deadlineMs - MonotonicMs());
+    const int64_t slice =
+        stop_ ? std::min(deadlineMs, MonotonicMs() + kWatchIntervalMs) : deadlineMs;
+    const Subprocess::ReadStatus status = process_.ReadLine(line, slice - MonotonicMs());
+    if (status == Subprocess::ReadStatus::Timeout && !Stopped() && MonotonicMs() < deadlineMs)
+      continue;
     if (status != Subprocess::ReadStatus::Line) return status;
     if (!StartsWith(line, "MESSAGE") && !StartsWith(line, "DEBUG")) return status;
     // An engine that chatters without end must not hold the wait open.
@@ -85,7 +89,8 @@ bool EnginePlayer::Start(int64_t timeoutMs, std::string& failure, int size, bool
       failure = "refused START: '" + line + "'";
       return false;
     case Subprocess::ReadStatus::Timeout:
-      failure = "did not answer START within " + std::to_string(timeoutMs) + " ms";
+      failure = Stopped() ? "was stopped before it answered START"
+                          : "did not answer START within " + std::to_string(timeoutMs) + " ms";
       return false;
     case Subprocess::ReadStatus::Closed:
       failure = "closed its output at START (" + DescribeExit() + ")";
@@ -128,7 +133,7 @@ MoveReply EnginePlayer::Ask(const std::string& commands, int64_t timeoutMs) {
     const int64_t slice = watched ? std::min(deadline, MonotonicMs() + kWatchIntervalMs) : deadline;
     status = ReadReply(line, slice);
     if (status != Subprocess::ReadStatus::Timeout || MonotonicMs() >= deadline) break;
-    if (stop_ && stop_->load()) {
+    if (Stopped()) {
       reply.kind = MoveReply::Kind::Stopped;
       reply.elapsedMs = MonotonicMs() - sent;
       return reply;

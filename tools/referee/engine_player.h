@@ -11,6 +11,10 @@
 
 namespace kestrova::referee {
 
+// An engine stopped in the middle of a move gets this long to act on END before it is
+// killed: it is most likely still thinking, and someone is waiting for it to be gone.
+constexpr int64_t kStopGraceMs = 300;
+
 struct PlayedStone {
   Point at;
   Stone stone = Stone::None;
@@ -43,8 +47,10 @@ class EnginePlayer {
 
   // From now on Ask samples the resident memory of the engine with its children while it
   // thinks and at its reply, and answers Memory once that exceeds memoryLimitBytes (0: no
-  // limit); it answers Stopped soon after *stop becomes true (nullptr: never).
+  // limit); it answers Stopped soon after *stop becomes true (nullptr: never), and About and
+  // Start give up as if the engine were silent.
   void Watch(int64_t memoryLimitBytes, const std::atomic<bool>* stop);
+  bool Stopped() const { return stop_ && stop_->load(); }
 
   // Sends the commands (which must end in one that asks for a move) and waits at most
   // timeoutMs for the move. The time counts from the moment the commands are written.
@@ -62,7 +68,8 @@ class EnginePlayer {
   int64_t PeakResidentBytes() const;
 
  private:
-  // Next line that is not an informational MESSAGE or DEBUG line.
+  // Next line that is not an informational MESSAGE or DEBUG line; Timeout as well soon after
+  // the stop flag turns true.
   Subprocess::ReadStatus ReadReply(std::string& line, int64_t deadlineMs);
 
   // Kind::Memory when the engine is over its limit now, else Kind::Move.

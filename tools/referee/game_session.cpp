@@ -43,10 +43,15 @@ std::string EngineBesideTool() {
   return ShellQuote(engine.string());
 }
 
-GameSession::~GameSession() {
+void GameSession::Close(int64_t graceMs) {
   if (!launched_) return;
+  launched_ = false;  // its process group may be another's once it is reaped
   player_.SendEnd();
-  player_.Finish(MonotonicMs() + 1000);
+  player_.Finish(MonotonicMs() + graceMs);
+  if (!over_) {
+    over_ = final_ = true;
+    result_ = "the game was ended";
+  }
 }
 
 bool GameSession::Open(const SessionOptions& options, std::string& error) {
@@ -120,6 +125,10 @@ MoveReply GameSession::AskEngine(const std::string& commands) {
 }
 
 bool GameSession::ApplyEngineReply(const MoveReply& reply) {
+  if (reply.kind == MoveReply::Kind::Stopped) {
+    Close(kStopGraceMs);
+    return false;
+  }
   std::string fault;
   if (reply.kind == MoveReply::Kind::Timeout) {
     fault = "sent no move within " + std::to_string(options_.turnMs + kSessionToleranceMs) + " ms";

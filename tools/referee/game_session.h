@@ -3,6 +3,7 @@
 // judgement of the engine's replies.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -38,11 +39,17 @@ class GameSession {
   GameSession() = default;
   GameSession(const GameSession&) = delete;
   GameSession& operator=(const GameSession&) = delete;
-  ~GameSession();  // ends the engine: END, then a kill a second later
+  ~GameSession() { Close(); }
 
+  // From now on the engine's waits (in Open and AskEngine) end soon after *stop turns true;
+  // the engine is then ended at once and the game with it.
+  void StopWhen(const std::atomic<bool>* stop) { player_.Watch(0, stop); }
   // Starts the engine and readies it for a game (ABOUT, START size, INFO); false with the
   // reason in error.
   bool Open(const SessionOptions& options, std::string& error);
+  // Ends the engine (END, then a kill after graceMs) and the game, if not yet over; does
+  // nothing the second time.
+  void Close(int64_t graceMs = 1000);
 
   const SessionOptions& options() const { return options_; }
   const std::string& EngineName() const { return name_; }

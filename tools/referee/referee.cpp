@@ -10,6 +10,7 @@ namespace {
 
 // The engines get a second to act on END before they are killed.
 constexpr int64_t kEndGraceMs = 1000;
+constexpr const char* kStoppedReason = "stopped: the match was decided";
 
 struct Side {
   const Contestant* contestant = nullptr;
@@ -67,6 +68,7 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
   sides[0].contestant = &black;
   sides[1].contestant = &white;
   for (Side& side : sides) {
+    if (stop && stop->load()) break;
     const TimeControl& time = side.contestant->time;
     const int64_t handshakeMs = limits.startupMs;
     side.engine.Watch(limits.memoryBytes, stop);
@@ -98,11 +100,17 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
     game.reason = std::move(reason);
     for (int k = 0; k < 2; ++k) game.peakBytes[k] = sides[k].engine.PeakResidentBytes();
     for (Side& side : sides) side.engine.SendEnd();
-    const int64_t deadline = MonotonicMs() + kEndGraceMs;
+    const int64_t deadline =
+        MonotonicMs() + (ending == Ending::Stopped ? kStopGraceMs : kEndGraceMs);
     for (Side& side : sides) side.engine.Finish(deadline);
     return game;
   };
 
+  // An engine that did not start because the match was stopping meanwhile is no fault.
+  if (stop && stop->load()) {
+    game.startFailed = false;
+    return finish(Stone::None, Ending::Stopped, kStoppedReason);
+  }
   if (!sides[0].ready || !sides[1].ready) {
     std::string reason;
     for (const Side& side : sides)
@@ -156,7 +164,7 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
                           " went over the memory limit: " + FormatMegabytes(reply.residentBytes) +
                           " with its children (limit " + FormatMegabytes(limits.memoryBytes) + ")");
       case MoveReply::Kind::Stopped:
-        return finish(Stone::None, Ending::Stopped, "stopped: the match was decided");
+        return finish(Stone::None, Ending::Stopped, kStoppedReason);
       case MoveReply::Kind::Move:
         break;
     }

@@ -69,6 +69,11 @@ bool Subprocess::Start(const std::vector<std::string>& argv, std::string* error,
     }
     for (int fd : {toChild[0], toChild[1], fromChild[0], fromChild[1]}) close(fd);
     signal(SIGPIPE, SIG_DFL);
+    // The tool blocks Ctrl-C and SIGTERM to take them on a thread of its own; an engine must
+    // not inherit that and become deaf to them.
+    sigset_t none;
+    sigemptyset(&none);
+    sigprocmask(SIG_SETMASK, &none, nullptr);
     execvp(args[0], args.data());
     _exit(127);
   }

@@ -1,7 +1,5 @@
 // kestrova serve: the engine on a board in the browser, served from this machine.
 #include <httplib.h>
-#include <pthread.h>
-#include <signal.h>
 
 #include <chrono>
 #include <condition_variable>
@@ -14,6 +12,7 @@
 #include "tools/args.h"
 #include "tools/commands.h"
 #include "tools/serve/serve_games.h"
+#include "tools/signals/stop_signals.h"
 
 namespace kestrova::tools {
 namespace {
@@ -65,14 +64,6 @@ int Serve(int argc, char** argv) {
     return 2;
   }
 
-  // Ctrl-C and SIGTERM are taken by one thread that stops the server, so every engine is
-  // ended on the way out; every thread started below inherits the mask.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
   const auto start = std::chrono::steady_clock::now();
   GameTable table(
       command.games,
@@ -92,6 +83,21 @@ int Serve(int argc, char** argv) {
   server.set_socket_options([](socket_t sock) {
     int yes = 1;
     setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const void*>(&yes), sizeof yes);
+  });
+  std::mutex mutex;
+  std::condition_variable wake;
+  bool stopping = false;
+  // Ctrl-C and SIGTERM: thinking engines stop, the server stops, and every engine is ended on
+  // the way out. Taken before any thread starts, so that every thread leaves them to it; a
+  // signal that comes before the server runs is not lost on it, the next one stops it.
+  StopSignals signals([&](int) {
+    {
+      std::lock_guard<std::mutex> lock(mutex);
+      stopping = true;
+    }
+    wake.notify_all();
+    table.StopAll();
+    server.stop();
   });
   int port = command.port;
   if (port == 0) {
@@ -113,19 +119,6 @@ int Serve(int argc, char** argv) {
                  command.listen.c_str());
   std::fflush(stdout);
 
-  std::mutex mutex;
-  std::condition_variable wake;
-  bool stopping = false;
-  std::thread stopper([&] {
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    {
-      std::lock_guard<std::mutex> lock(mutex);
-      stopping = true;
-    }
-    wake.notify_all();
-    server.stop();
-  });
   std::thread reaper([&] {
     std::unique_lock<std::mutex> lock(mutex);
     while (!wake.wait_for(lock, std::chrono::seconds(10), [&] { return stopping; })) {
@@ -134,10 +127,12 @@ int Serve(int argc, char** argv) {
       lock.lock();
     }
   });
-  const bool listened = server.listen_after_bind();
-  // A server that stopped by itself still has the stopper waiting for a signal.
-  pthread_kill(stopper.native_handle(), SIGTERM);
-  stopper.join();
+  const bool listened = signals.Stopped() || server.listen_after_bind();
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    stopping = true;  // also when the server stopped by itself
+  }
+  wake.notify_all();
   reaper.join();
   std::printf("kestrova serve: stopped; ending %zu game(s)\n", table.GameCount());
   return listened ? 0 : 1;

@@ -41,13 +41,16 @@ class GameTable {
   void Route(httplib::Server& server);
   // Ends the games nobody has asked about for options.idleMs.
   void EndIdleGames();
+  // Stops every engine that is thinking now, its game ended: the server is stopping.
+  void StopAll();
   size_t GameCount();
 
  private:
   struct Game;
   struct Reply {
     int status = 200;
-    std::string json;
+    std::string body;
+    const char* type = "application/json";
   };
 
   Reply NewGame(const std::string& body);
