@@ -96,34 +96,20 @@ TEST(ParseNumberTest, SignsBasesBlanksAndJunk) {
   }
 }
 
-// What each command answers, fed as reads; "*" stands for a move on the board.
+// What each command answers, fed as reads; "*" stands for a move on the board. Line ends,
+// split lines, trailing blanks, NUL bytes and END are the end-to-end tests' rows.
 TEST_F(ProtocolTest, Replies) {
   const std::string junk(100000, 'Q');
   // clang-format off
   const std::pair<std::vector<std::string>, std::vector<std::string>> rows[] = {
-      // Line ends: CR LF, LF or CR; empty lines skipped; a partial line waits for the rest;
-      // blanks at the end are dropped; a NUL is a byte of its line, which no command has.
-      {{"\n\n\r\rSTART 20\r\n\r\n\rABOUT\n\r\n"}, {"OK", kAbout}},
-      {{"START 20\r", "\nABOUT\r", "\n"}, {"OK", kAbout}},
-      {{"ABOUT"}, {}}, {{"ABOUT", "\r\n"}, {kAbout}},
-      {{"START 20 \t\r\nABOUT\t\r\nEND \r\nABOUT\r\n"}, {"OK", kAbout}},
-      {{std::string("ABOUT\r\n\0BEGIN\r\n", 14)}, {kAbout, "UNKNOWN"}},
-      {{std::string("ABOUT\0\r\nSTART 15\r\n", 18)}, {"UNKNOWN", "OK"}},
-      {{std::string("TURN 7,7\0\r\nABOUT\r\n", 19)}, {"UNKNOWN", kAbout}},
-      {{"TURN 1", "0,10\r\n", "TURN 10,10\r\n"}, {"*", "ERROR cell is occupied"}},
       // A command is its whole first word.
       {{"STARTLE 20\r\nSTAR 20\r\nABOUTFACE\r\nBEGINNER\r\nTURNIP 1,1\r\nDONEZO\r\n"
         "ENDS\r\nINFOS timeout_turn 5\r\nBOARDS\r\n1,1,1\r\nABOUT\r\n"},
        {"UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN",
         "UNKNOWN", "UNKNOWN", kAbout}},
-      // A block the engine does not know gets one reply, its stone lines and DONE none; a
-      // command ends it.
-      {{"SWAP2BOARD\r\n7,7\r\n8,8\r\n9,9\r\nDONE\r\nABOUT\r\n"}, {"UNKNOWN", kAbout}},
+      // A block the engine does not know gets one reply, its stone lines none; a command
+      // ends it.
       {{"SWAP2BOARD\r\n7,7\r\nABOUT\r\n8,8\r\n"}, {"UNKNOWN", kAbout, "UNKNOWN"}},
-      // BEGIN opens in the centre; DONE without BOARD asks for a move too; nothing is
-      // answered after END, in board entry or not.
-      {{"BEGIN\r\n"}, {"10,10"}}, {{"DONE\r\n"}, {"*"}},
-      {{"END\r\nABOUT\r\nBEGIN\r\n"}, {}}, {{"BOARD\r\n5,5,1\r\nEND\r\nDONE\r\n"}, {}},
       // Overlong lines are survived, and a long tail does not hide a command.
       {{junk + "\r\nABOUT " + junk + "\r\nTURN 3,3 " + junk + "\r\nBOARD\r\n1,1,1" + junk
         + "\r\nDONE\r\n"}, {"UNKNOWN", kAbout, "*", "*"}},
@@ -163,12 +149,12 @@ TEST_F(ProtocolTest, StartSizesAndBoardReset) {
   ExpectLegalMove("TURN 8,8\r\n");
   EXPECT_NEAR(s_->clock.now() - start, 900, 3);
   // START line, the size it starts (0: refused), BEGIN's reply on it.
+  // clang-format off
   const std::tuple<const char*, int, const char*> rows[] = {
-      {"START 15", 15, "7,7"},   {"START 4", 0, ""},
-      {"START 6", 6, "3,3"},     {"START 21", 0, ""},
-      {"START 5", 5, "2,2"},     {"START 0", 0, ""},
-      {"START", 20, "10,10"},    {"START -20", 0, ""},
-      {"START 20", 20, "10,10"}, {"START 18446744073709551631", 0, ""}};  // 15 after wrapping
+      {"START 15", 15, "7,7"}, {"START 4", 0, ""}, {"START 5", 5, "2,2"}, {"START 21", 0, ""},
+      {"START", 20, "10,10"}, {"START -20", 0, ""},
+      {"START 18446744073709551631", 0, ""}};  // 15 after wrapping
+  // clang-format on
   for (const auto& [line, size, centre] : rows) {
     ExpectLegalMove("TURN 0,0\r\n");
     game().GameRunningTime = 77;  // time spent in this game so far
@@ -228,11 +214,7 @@ TEST_F(ProtocolTest, InfoSetsTheLimitsSilently) {
       {"INFO time_left 1234", 0, 10000000, 367001600},
       {"INFO rule 1", 0, 10000000, 367001600},
       {"INFO", 0, 10000000, 367001600},
-      // A value that is no number means nothing, as a negative one does.
-      {"INFO timeout_turn", 0, 10000000, 367001600},
-      {"INFO timeout_turn abc", 0, 10000000, 367001600},
-      {"INFO timeout_turn 5s", 0, 10000000, 367001600},
-      {"INFO timeout_match -", 0, 10000000, 367001600},
+      // A value that is no number means nothing (the end-to-end test has more of them).
       {"INFO max_memory $", 0, 10000000, 367001600},
       {"INFO timeout_turn $3E8", 1000, 10000000, 367001600},
       {"INFO timeout_match 30000000000", 1000, 30000000000, 367001600},
@@ -255,8 +237,8 @@ TEST_F(ProtocolTest, InfoSetsTheLimitsSilently) {
 // usual time.
 TEST_F(ProtocolTest, ExtremeInfoValuesChangeNothingUnsafe) {
   const char* keys[] = {"timeout_turn", "timeout_match", "max_memory"};
-  const char* values[] = {"-9223372036854775808", "9223372036854775807", "-1",
-                          "18446744073709551615", "-99999999999999999999"};
+  const char* values[] = {"9223372036854775807", "-1", "18446744073709551615",
+                          "-99999999999999999999"};
   for (const char* key : keys)
     for (const char* value : values) {
       s_ = std::make_unique<Session>();
@@ -283,10 +265,8 @@ TEST_F(ProtocolTest, BoardEntry) {
   const std::tuple<const char*, int, int, uint8_t, int, int> rows[] = {
       {"9,9,3", 0, 0, 0, 0, 0}, {"9,9,1", 10, 10, Own, 0, 0}, {"4,5,2", 5, 6, Opponent, 5, 6},
       {"0,0,1", 1, 1, Own, 5, 6}, {"19,19,2", 20, 20, Opponent, 20, 20},
-      {"20,5,1", 0, 0, 0, 20, 20}, {"5,20,2", 0, 0, 0, 20, 20}, {"-1,5,2", 0, 0, 0, 20, 20},
-      {"5,-1,1", 0, 0, 0, 20, 20}, {"300,3,2", 0, 0, 0, 20, 20}, {"3,3,0", 0, 0, 0, 20, 20},
-      {"3,3", 0, 0, 0, 20, 20}, {"junk", 0, 0, 0, 20, 20},
-      {",,2", 0, 0, 0, 20, 20},  // no number is no cell, not the corner
+      {"20,5,1", 0, 0, 0, 20, 20}, {"5,-1,1", 0, 0, 0, 20, 20}, {"3,3,0", 0, 0, 0, 20, 20},
+      {"3,3", 0, 0, 0, 20, 20}, {",,2", 0, 0, 0, 20, 20},  // no number is no cell, not the corner
       {"4294967297,3,2", 0, 0, 0, 20, 20}, {"$a,%11,2", 11, 4, Opponent, 11, 4},
       {"INFO timeout_turn 777", 0, 0, 0, 11, 4}, {"ABOUT", 0, 0, 0, 11, 4},
       {"10,10,2", 11, 11, Opponent, 11, 11}, {"10,10,1", 0, 0, 0, 11, 11},  // taken
@@ -328,8 +308,7 @@ TEST_F(ProtocolTest, TurnPlaysTheOpponentOrIsRefusedAndChangesNothing) {
                     occupied = "ERROR cell is occupied", malformed = "ERROR malformed coordinates";
   // clang-format off
   const std::pair<std::string, std::string> rows[] = {
-      {"TURN 20,0", outside}, {"TURN 0,20", outside}, {"TURN -1,5", outside},
-      {"TURN 5,-1", outside}, {"TURN 4294967306,1", outside},  // not 10,1
+      {"TURN 20,0", outside}, {"TURN 5,-1", outside}, {"TURN 4294967306,1", outside},  // not 10,1
       {"TURN 18446744073709551626,1", outside}, {"TURN 9,9", occupied}, {"TURN " + own, occupied},
       {"TURN", malformed}, {"TURN 5", malformed}, {"TURN ,5", malformed},
       {"TURN  9,9", malformed}};  // the argument is the empty field 2
