@@ -59,6 +59,8 @@ const Rows kBlockFirst = {{1, ".....XXX"}, {8, ".X"},  {9, ".O"},
                           {10, ".O"},      {11, ".O"}, {12, ".O"}};
 const Rows kBlockIsFour = Plus(kBlockFirst, {{13, "O.XXX"}});
 const Rows kOpenThree = {{7, ".....XXX"}};
+// Two twos whose move at 9,7 makes two open threes: a VCT with no four to start a VCF.
+const Rows kTwoTwos = {{6, "......XX"}, {7, "........X"}, {8, "........X"}};
 
 const char* kLength5 = R"(..X......
 ...XX.O.O
@@ -75,9 +77,10 @@ TEST(ThreatSolverVcf, KnownPositions) {
   struct Case {
     const char* name;
     std::string text;
-    bool exact;  // exactly five wins, not six or more
-    int length;  // attacker moves, the five included; 0: no VCF
-    Move first;  // {0, 0}: any
+    bool exact;    // exactly five wins, not six or more
+    int length;    // attacker moves, the five included; 0: no VCF
+    Move first;    // {0, 0}: any
+    int vct = -1;  // attacker moves of the VCT; 0: none found; -1: not asked
   };
   // clang-format off
   std::vector<Case> cases = {
@@ -94,6 +97,9 @@ TEST(ThreatSolverVcf, KnownPositions) {
       {"exact five takes the end, not the gap", Pos(9, {{2, ".XXXX.X"}}), true, 1, {1, 3}},
       {"corner of a 5x5 board", ".XXX.\nX....\nX....\nX....\n.....\n", false, 2, {1, 1}},
       {"the wall stops a four", Pos(5, {{0, "OXXXX"}}), false, 0, {}},
+      {"two open threes at once", Pos(15, kTwoTwos), false, 0, {}, 3},
+      // The defender's own open three turns the tempo of a three against the attacker.
+      {"countered by an open three", Pos(15, Plus(kTwoTwos, {{12, "..OOO"}})), false, 0, {}, 0},
       {"along the right edge of 15x15",
        Pos(15, {{8, "..............O"}, {10, "..............X"}, {11, "..............X"},
                 {12, "..............X"}}), false, 2, {15, 14}},
@@ -111,6 +117,9 @@ TEST(ThreatSolverVcf, KnownPositions) {
     EXPECT_EQ(r.length(), c.length);
     EXPECT_EQ(c.length ? ValidVcfLine(board, Own, r.line, c.exact) : "", "");
     EXPECT_TRUE(!c.first.x || (r.line[0].x == c.first.x && r.line[0].y == c.first.y));
+    if (c.vct < 0) continue;
+    const ThreatResult vct = solver.FindVCT(board, Own, Nodes(1'000'000));
+    EXPECT_EQ(vct.verdict == Verdict::Win ? vct.length() : 0, c.vct);
   }
 }
 
@@ -162,25 +171,27 @@ TEST(ThreatSolverBudget, RunningOutIsUnknownNeverNoWin) {
   EXPECT_FALSE(d.undecided.empty());
 }
 
-// The other side to move: the defences worked out by hand (nullopt: not worked out), and cell
-// by cell every listed one holds and every other move loses.
+// The other side to move: the defences against a VCF (or a VCT) worked out by hand (nullopt:
+// not worked out), and cell by cell every listed one holds and every other move loses.
 TEST(ThreatSolverDefence, EveryDefenceHoldsAndEveryOtherMoveLoses) {
   // clang-format off
-  const std::tuple<const char*, std::string, std::optional<std::vector<Move>>> cases[] = {
-      {"open three: its two ends", Pos(15, kOpenThree), {{{5, 8}, {9, 8}}}},
-      {"three by the wall: three cells", Pos(15, {{7, ".XXX"}}), {{{1, 8}, {5, 8}, {6, 8}}}},
-      {"a four of the defender's gains a move", Pos(15, Plus(kOpenThree, {{12, ".XOOO"}})),
+  const std::tuple<const char*, std::string, bool, std::optional<std::vector<Move>>> cases[] = {
+      {"open three: its two ends", Pos(15, kOpenThree), false, {{{5, 8}, {9, 8}}}},
+      {"against a VCT too: not the cells beyond", Pos(15, kOpenThree), true, {{{5, 8}, {9, 8}}}},
+      {"three by the wall: three cells", Pos(15, {{7, ".XXX"}}), false, {{{1, 8}, {5, 8}, {6, 8}}}},
+      {"a four of the defender's gains a move", Pos(15, Plus(kOpenThree, {{12, ".XOOO"}})), false,
        {{{5, 8}, {9, 8}, {6, 13}, {7, 13}}}},
       {"two open threes: nothing holds",
        Pos(15, Plus(kOpenThree, {{2, "...........X"}, {3, "...........X"}, {4, "...........X"}})),
-       {{}}},
-      {"length five", kLength5, std::nullopt}};
+       false, {{}}},
+      {"length five", kLength5, false, std::nullopt}};
   // clang-format on
   ThreatSolver solver;
-  for (const auto& [name, text, defences] : cases) {
+  for (const auto& [name, text, vct, defences] : cases) {
     SCOPED_TRACE(name);
     const Board board = Parse(text);
-    const DefenceResult r = solver.VCFDefences(board, Opponent, Nodes(5'000'000));
+    const DefenceResult r = vct ? solver.VCTDefences(board, Opponent, Nodes(5'000'000))
+                                : solver.VCFDefences(board, Opponent, Nodes(5'000'000));
     ASSERT_EQ(r.threat, Verdict::Win);
     ASSERT_TRUE(r.undecided.empty());
     if (defences) {
@@ -196,7 +207,9 @@ TEST(ThreatSolverDefence, EveryDefenceHoldsAndEveryOtherMoveLoses) {
         after.at(x, y) = Opponent;
         // A defender four is answered first: then it is the defender's move again.
         if (!PlainFiveCells(after, Opponent, false).empty()) continue;
-        const Verdict v = solver.FindVCF(after, Own, Nodes(1'000'000)).verdict;
+        const Verdict v = (vct ? solver.FindVCT(after, Own, Nodes(1'000'000))
+                               : solver.FindVCF(after, Own, Nodes(1'000'000)))
+                              .verdict;
         EXPECT_EQ(v == Verdict::NoWin, Contains(r.defences, {x, y})) << x << "," << y;
       }
     if (!r.defences.empty()) continue;
@@ -206,26 +219,6 @@ TEST(ThreatSolverDefence, EveryDefenceHoldsAndEveryOtherMoveLoses) {
     after.at(r.longest.x, r.longest.y) = Opponent;
     EXPECT_EQ(solver.FindVCF(after, Own, Nodes(1'000'000)).length(), r.longestLength);
   }
-}
-
-TEST(ThreatSolverVct, OpenThreesWinWhereFoursDoNot) {
-  const Rows doubleTwo = {{6, "......XX"}, {7, "........X"}, {8, "........X"}};
-  const Board board = Parse(Pos(15, doubleTwo));
-  ThreatSolver solver;
-  EXPECT_EQ(solver.FindVCF(board, Own, Nodes(100'000)).verdict, Verdict::NoWin);
-  const ThreatResult vct = solver.FindVCT(board, Own, Nodes(1'000'000));
-  ASSERT_EQ(vct.verdict, Verdict::Win);
-  EXPECT_EQ(vct.length(), 3);
-  // The defender's own open three turns the tempo of a three against the attacker.
-  const Board countered = Parse(Pos(15, Plus(doubleTwo, {{12, "..OOO"}})));
-  EXPECT_NE(solver.FindVCT(countered, Own, Nodes(1'000'000)).verdict, Verdict::Win);
-  // Defending first against an open three: its two ends hold, the cells beyond do not.
-  const DefenceResult d =
-      solver.VCTDefences(Parse(Pos(15, kOpenThree)), Opponent, Nodes(3'000'000));
-  EXPECT_EQ(d.threat, Verdict::Win);
-  EXPECT_TRUE(d.undecided.empty());
-  EXPECT_EQ(d.defences.size(), 2u);
-  EXPECT_TRUE(Contains(d.defences, {5, 8}) && Contains(d.defences, {9, 8}));
 }
 
 // Random small positions: the solver's verdict and shortest length against the brute force's,
