@@ -77,7 +77,6 @@ class ProtocolTest : public ::testing::Test {
   GameState& game() { return s_->engine.game; }
 
   std::unique_ptr<Session> s_ = std::make_unique<Session>();
-  const Board empty_ = s_->engine.game.GameBoard;  // a new engine's board: walls, no stones
 };
 
 TEST(ParseNumberTest, SignsBasesBlanksAndJunk) {
@@ -96,39 +95,37 @@ TEST(ParseNumberTest, SignsBasesBlanksAndJunk) {
   }
 }
 
-// What each command answers, fed as reads; "*" stands for a move on the board. Line ends,
+// What each command answers, fed as one read; "*" stands for a move on the board. Line ends,
 // split lines, trailing blanks, NUL bytes and END are the end-to-end tests' rows.
 TEST_F(ProtocolTest, Replies) {
   const std::string junk(100000, 'Q');
   // clang-format off
-  const std::pair<std::vector<std::string>, std::vector<std::string>> rows[] = {
+  const std::pair<std::string, std::vector<std::string>> rows[] = {
       // A command is its whole first word.
-      {{"STARTLE 20\r\nSTAR 20\r\nABOUTFACE\r\nBEGINNER\r\nTURNIP 1,1\r\nDONEZO\r\n"
-        "ENDS\r\nINFOS timeout_turn 5\r\nBOARDS\r\n1,1,1\r\nABOUT\r\n"},
+      {"STARTLE 20\r\nSTAR 20\r\nABOUTFACE\r\nBEGINNER\r\nTURNIP 1,1\r\nDONEZO\r\n"
+       "ENDS\r\nINFOS timeout_turn 5\r\nBOARDS\r\n1,1,1\r\nABOUT\r\n",
        {"UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN",
         "UNKNOWN", "UNKNOWN", kAbout}},
       // A block the engine does not know gets one reply, its stone lines none; a command
       // ends it.
-      {{"SWAP2BOARD\r\n7,7\r\nABOUT\r\n8,8\r\n"}, {"UNKNOWN", kAbout, "UNKNOWN"}},
+      {"SWAP2BOARD\r\n7,7\r\nABOUT\r\n8,8\r\n", {"UNKNOWN", kAbout, "UNKNOWN"}},
       // Overlong lines are survived, and a long tail does not hide a command.
-      {{junk + "\r\nABOUT " + junk + "\r\nTURN 3,3 " + junk + "\r\nBOARD\r\n1,1,1" + junk
-        + "\r\nDONE\r\n"}, {"UNKNOWN", kAbout, "*", "*"}},
+      {junk + "\r\nABOUT " + junk + "\r\nTURN 3,3 " + junk + "\r\nBOARD\r\n1,1,1" + junk
+       + "\r\nDONE\r\n", {"UNKNOWN", kAbout, "*", "*"}},
       // Command words are exact and upper case.
       {{"start 20\r\n START 20\r\nStart 20\r\nabout\r\nrestart\r\nPLAYING 1,1\r\n0,10\r\nx\r\n"
         "ENDGAME\r\nend\r\n END\r\nEN\r\n"},
        std::vector<std::string>(12, "UNKNOWN")},
   };
   // clang-format on
-  for (const auto& [reads, replies] : rows) {
+  for (const auto& [read, replies] : rows) {
     s_ = std::make_unique<Session>();
-    std::vector<std::string> got;
-    for (const std::string& read : reads)
-      for (const std::string& reply : Send(read)) got.push_back(reply);
+    std::vector<std::string> got = Send(read);
     for (size_t k = 0; k < got.size() && k < replies.size(); ++k) {
       const auto move = referee::ParseEngineMove(got[k]);
       if (replies[k] == "*" && move && referee::OnBoard(*move)) got[k] = replies[k];
     }
-    EXPECT_EQ(got, replies) << "first read: " << reads[0].substr(0, 80);
+    EXPECT_EQ(got, replies) << read.substr(0, 80);
     ExpectRingUntouched();
   }
 }
