@@ -240,7 +240,7 @@ TEST_F(ProtocolTest, InfoSetsTheLimitsSilently) {
   for (const char* key : {"timeout_turn", "timeout_match", "max_memory"}) {
     s_ = std::make_unique<Session>();
     Send("INFO timeout_turn 1000\r\nINFO timeout_match 180000\r\nINFO " + std::string(key) +
-         " 18446744073709551615\r\n");
+         " 9223372036854775807\r\n");
     const int64_t start = s_->clock.now();
     ExpectLegalMove("TURN 9,9\r\n");
     EXPECT_LE(s_->clock.now() - start, 7010) << key;
