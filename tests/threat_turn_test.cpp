@@ -7,6 +7,7 @@
 #include "core/position_text.h"
 #include "search/turn.h"
 #include "tests/step_clock.h"
+#include "tests/threats_reference.h"
 #include "threats/puzzles.h"
 
 namespace kestrova {
@@ -36,9 +37,7 @@ struct Turn {
   Move Play() {
     game.TurnStartTime = clock.NowMs();
     const TurnResult r = PlayTurn(game, search, clock);
-    Move m{-1, -1};
-    if (r.played) m = Move{r.x + 1, r.y + 1};
-    return m;
+    return r.played ? Move{r.x + 1, r.y + 1} : Move{-1, -1};
   }
   testing::StepClock clock;
   GameState game;
@@ -47,7 +46,8 @@ struct Turn {
 
 Board Swapped(const Board& board) {
   Board out = board;
-  for (auto& c : out.cells) c = c == Own ? uint8_t(Opponent) : c == Opponent ? uint8_t(Own) : c;
+  for (auto& c : out.cells)
+    if (c >= Own) c = uint8_t(Own + Opponent - c);
   return out;
 }
 
@@ -55,18 +55,17 @@ ThreatBudget Unlimited() {
   return ThreatBudget{50'000'000, -1, nullptr};
 }
 
+Board Parsed(const ThreatPuzzle& p) {
+  Board board;
+  std::string error;
+  EXPECT_TRUE(ParsePosition(p.text, board, error)) << error;
+  return board;
+}
+
 // Side 3 to move after our move: true when we made five, or no reply of its keeps it from
 // losing to a VCF.
 bool StillWins(ThreatSolver& solver, const Board& after) {
-  int x = 0, y = 0;
-  // A five of ours: every cell of it, emptied, is a five cell of ours again.
-  for (int k = 0; k < kCells; ++k)
-    if (after.cells[k] == Own) {
-      Board without = after;
-      without.cells[k] = Empty;
-      int n = FiveCells(without, Own, x, y);
-      if (n > 0 && x * kGrid + y == k) return true;
-    }
+  if (testing::HoldsFive(after)) return true;
   const DefenceResult d = solver.VCFDefences(after, Opponent, Unlimited());
   return d.threat == Verdict::Win && d.defences.empty() && d.undecided.empty();
 }
@@ -76,9 +75,7 @@ TEST(ThreatTurnTest, AVcfOnTheBoardIsPlayedInEveryBand) {
   int puzzles = 0;
   for (const ThreatPuzzle& p : ThreatPuzzles()) {
     if (p.length == 0) continue;
-    Board board;
-    std::string error;
-    ASSERT_TRUE(ParsePosition(p.text, board, error)) << error;
+    const Board board = Parsed(p);
     ++puzzles;
     const bool quick = judge.FindVCF(board, Own, Unlimited()).nodes <= kQuickNodes;
     for (const auto& limits : kLimits) {
@@ -102,10 +99,7 @@ TEST(ThreatTurnTest, FacingAVcfTheEngineRefutesIt) {
   int refutable = 0;
   for (const ThreatPuzzle& p : ThreatPuzzles()) {
     if (p.length == 0) continue;
-    Board board;
-    std::string error;
-    ASSERT_TRUE(ParsePosition(p.text, board, error)) << error;
-    board = Swapped(board);  // the opponent has the VCF, we are to move
+    const Board board = Swapped(Parsed(p));  // the opponent has the VCF, we are to move
     // A few refutation sets take the judge seconds to settle: those are left out.
     const DefenceResult d = judge.VCFDefences(board, Own, ThreatBudget{2'000'000, -1, nullptr});
     if (!d.undecided.empty() || d.threat == Verdict::Unknown) continue;
@@ -131,10 +125,7 @@ TEST(ThreatTurnTest, FacingAVcfTheEngineRefutesIt) {
 }
 
 TEST(ThreatTurnTest, SwitchedOffTheTurnIsTheSearchAlone) {
-  const ThreatPuzzle& p = ThreatPuzzles()[0];
-  Board board;
-  std::string error;
-  ASSERT_TRUE(ParsePosition(p.text, board, error)) << error;
+  const Board board = Parsed(ThreatPuzzles()[0]);
   Turn on(board, 10000000, 5000), off(board, 10000000, 5000, false);
   on.Play();
   off.Play();

@@ -85,7 +85,7 @@ inline std::string ValidVcfLine(Board board, uint8_t attacker, const std::vector
 }
 
 // The shortest VCF of at most maxLength attacker moves, or 0: every empty cell tried as a four.
-inline int BruteVcfSearch(Board& board, uint8_t attacker, int maxLength, bool exact) {
+inline int BruteVcfLength(Board board, uint8_t attacker, int maxLength, bool exact) {
   const uint8_t defender = attacker == Own ? Opponent : Own;
   if (!PlainFiveCells(board, attacker, exact).empty()) return 1;
   if (maxLength < 2) return 0;
@@ -99,22 +99,17 @@ inline int BruteVcfSearch(Board& board, uint8_t attacker, int maxLength, bool ex
       if (!threats.empty() && (threats[0].x != x || threats[0].y != y)) continue;
       board.at(x, y) = attacker;
       const std::vector<Move> fives = PlainFiveCells(board, attacker, exact);
-      if (fives.size() >= 2) {
-        best = 2;
-      } else if (fives.size() == 1 && (best == 0 || best > 2)) {
-        board.at(fives[0].x, fives[0].y) = defender;
-        const int rest = BruteVcfSearch(board, attacker, (best ? best - 1 : maxLength) - 1, exact);
+      if (fives.size() >= 2) return 2;
+      if (fives.size() == 1 && (best == 0 || best > 2)) {
+        Board blocked = board;
+        blocked.at(fives[0].x, fives[0].y) = defender;
+        const int rest =
+            BruteVcfLength(blocked, attacker, (best ? best - 1 : maxLength) - 1, exact);
         if (rest > 0) best = rest + 1;
-        board.at(fives[0].x, fives[0].y) = Empty;
       }
       board.at(x, y) = Empty;
-      if (best == 2) return 2;
     }
   return best;
-}
-
-inline int BruteVcfLength(Board board, uint8_t attacker, int maxLength, bool exact) {
-  return BruteVcfSearch(board, attacker, maxLength, exact);
 }
 
 }  // namespace kestrova::testing

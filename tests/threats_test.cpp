@@ -1,8 +1,11 @@
 // The threat solver on hand-built positions of known answer, and against a plain brute force.
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <random>
 #include <string>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 #include "core/position_text.h"
@@ -14,10 +17,12 @@
 namespace kestrova {
 namespace {
 
+using testing::Contains;
 using testing::PlainFiveCells;
 using testing::ValidVcfLine;
+using Rows = std::vector<std::pair<int, std::string>>;
 
-Board Parse(const char* text) {
+Board Parse(const std::string& text) {
   Board board;
   std::string error;
   EXPECT_TRUE(ParsePosition(text, board, error)) << error;
@@ -28,59 +33,34 @@ ThreatBudget Nodes(int64_t n) {
   return ThreatBudget{n, -1, nullptr};
 }
 
-struct VcfCase {
-  const char* name;
+// A size x size position of dots but for the rows given, each padded with dots.
+std::string Pos(int size, const Rows& rows) {
+  std::vector<std::string> lines(size, std::string(size, '.'));
+  for (const auto& [y, cells] : rows) lines[y].replace(0, cells.size(), cells);
   std::string text;
-  Rule rule;
-  Verdict verdict;
-  int length;  // attacker moves, the five included; when a win
-  Move first;  // {0, 0}: any
-};
-
-// Fifteen rows of dots but for the rows given.
-std::string Board15(std::vector<std::pair<int, const char*>> rows) {
-  std::string text;
-  for (int y = 0; y < 15; ++y) {
-    std::string row(15, '.');
-    for (auto& [r, s] : rows)
-      if (r == y) row = s;
-    text += row + "\n";
-  }
+  for (const std::string& line : lines) text += line + "\n";
   return text;
 }
 
-const std::string kLadder =
-    Board15({{4, ".......X......."}, {5, ".......X......."}, {7, "...OXXX........"}});
-// The same, with three defender stones the forced block turns into an open four.
-const std::string kLadderOpenFourBlock = Board15({{4, ".......X......."},
-                                                  {5, ".......X......."},
-                                                  {7, "...OXXX........"},
-                                                  {8, "........O......"},
-                                                  {9, "........O......"},
-                                                  {10, "........O......"}});
-// ... and into a closed four, whose block is no four of the attacker's.
-const std::string kLadderFourBlock = Board15({{4, ".......X......."},
-                                              {5, ".......X......."},
-                                              {7, "...OXXX........"},
-                                              {8, "........O......"},
-                                              {9, "........O......"},
-                                              {10, "........O......"},
-                                              {11, "........X......"}});
-// An open three against a four of the defender's: the attacker must block first.
-const std::string kBlockFirst = Board15({{1, ".....XXX......."},
-                                         {8, ".X............."},
-                                         {9, ".O............."},
-                                         {10, ".O............."},
-                                         {11, ".O............."},
-                                         {12, ".O............."}});
-// ... where the block is a four of its own, and the three wins after it.
-const std::string kBlockIsFour = Board15({{1, ".....XXX......."},
-                                          {8, ".X............."},
-                                          {9, ".O............."},
-                                          {10, ".O............."},
-                                          {11, ".O............."},
-                                          {12, ".O............."},
-                                          {13, "O.XXX.........."}});
+Rows Plus(Rows rows, const Rows& more) {
+  rows.insert(rows.end(), more.begin(), more.end());
+  return rows;
+}
+
+// A four, its forced block, then an open four. Three defender stones turn that block into an
+// open four of the defender's, and an attacker stone beyond them into a closed four whose
+// block is no four of the attacker's.
+const Rows kLadder = {{4, ".......X"}, {5, ".......X"}, {7, "...OXXX"}};
+const Rows kBlockOpens = Plus(kLadder, {{8, "........O"}, {9, "........O"}, {10, "........O"}});
+const Rows kBlockFours = Plus(kBlockOpens, {{11, "........X"}});
+// An open three against a four of the defender's: the attacker must block first, and wins
+// after it only when the block is a four of its own.
+const Rows kBlockFirst = {{1, ".....XXX"}, {8, ".X"},  {9, ".O"},
+                          {10, ".O"},      {11, ".O"}, {12, ".O"}};
+const Rows kBlockIsFour = Plus(kBlockFirst, {{13, "O.XXX"}});
+const Rows kOpenThree = {{7, ".....XXX"}};
+// Two twos whose move at 9,7 makes two open threes: a VCT with no four to start a VCF.
+const Rows kTwoTwos = {{6, "......XX"}, {7, "........X"}, {8, "........X"}};
 
 const char* kLength5 = R"(..X......
 ...XX.O.O
@@ -93,139 +73,89 @@ O....OO.X
 ..X..O.O.
 )";
 
-// The bench's thirteen-move puzzle.
-const char* const kLength13 = [] {
-  for (const ThreatPuzzle& p : ThreatPuzzles())
-    if (p.length == 13) return p.text;
-  return "";
-}();
-
 TEST(ThreatSolverVcf, KnownPositions) {
-  const std::vector<VcfCase> cases = {
-      {"four on a row",
-       ".........\n.XXXX....\n.........\n.........\n.........\n.........\n"
-       ".........\n.........\n.........\n",
-       Rule::Freestyle,
-       Verdict::Win,
-       1,
-       {0, 0}},
-      {"open three", Board15({{7, ".....XXX......."}}), Rule::Freestyle, Verdict::Win, 2, {0, 0}},
-      {"four then open four", kLadder, Rule::Freestyle, Verdict::Win, 3, {8, 8}},
-      {"length five", kLength5, Rule::Freestyle, Verdict::Win, 5, {0, 0}},
-      {"length thirteen", kLength13, Rule::Freestyle, Verdict::Win, 13, {0, 0}},
-      {"block makes an open four", kLadderOpenFourBlock, Rule::Freestyle, Verdict::NoWin, 0, {}},
-      {"block makes a four the attacker cannot answer with one",
-       kLadderFourBlock,
-       Rule::Freestyle,
-       Verdict::NoWin,
-       0,
-       {}},
-      {"the defender's four comes first", kBlockFirst, Rule::Freestyle, Verdict::NoWin, 0, {}},
-      {"the forced block is a four", kBlockIsFour, Rule::Freestyle, Verdict::Win, 3, {2, 14}},
-      {"overline wins in freestyle",
-       ".........\n.........\n.........\n.........\nOXX.XXXO.\n"
-       ".........\n.........\n.........\n.........\n",
-       Rule::Freestyle,
-       Verdict::Win,
-       1,
-       {4, 5}},
-      {"overline is nothing under exact five",
-       ".........\n.........\n.........\n.........\n"
-       "OXX.XXXO.\n.........\n.........\n.........\n"
-       ".........\n",
-       Rule::ExactFive,
-       Verdict::NoWin,
-       0,
-       {}},
-      {"exact five takes the end, not the gap",
-       ".........\n.........\n.XXXX.X..\n.........\n"
-       ".........\n.........\n.........\n.........\n"
-       ".........\n",
-       Rule::ExactFive,
-       Verdict::Win,
-       1,
-       {1, 3}},
-      {"corner of a 5x5 board",
-       ".XXX.\nX....\nX....\nX....\n.....\n",
-       Rule::Freestyle,
-       Verdict::Win,
-       2,
-       {1, 1}},
-      {"the wall stops a four",
-       "OXXXX\n.....\n.....\n.....\n.....\n",
-       Rule::Freestyle,
-       Verdict::NoWin,
-       0,
-       {}},
-      {"along the right edge of 15x15",
-       Board15({{8, "..............O"},
-                {10, "..............X"},
-                {11, "..............X"},
-                {12, "..............X"}}),
-       Rule::Freestyle,
-       Verdict::Win,
-       2,
-       {15, 14}},
+  struct Case {
+    const char* name;
+    std::string text;
+    bool exact;    // exactly five wins, not six or more
+    int length;    // attacker moves, the five included; 0: no VCF
+    Move first;    // {0, 0}: any
+    int vct = -1;  // attacker moves of the VCT; 0: none found; -1: not asked
   };
-  for (const VcfCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Board board = Parse(c.text.c_str());
-    ThreatSolver solver(SolverOptions{c.rule});
+  // clang-format off
+  std::vector<Case> cases = {
+      {"four on a row", Pos(9, {{1, ".XXXX"}}), false, 1, {}},
+      {"open three", Pos(15, kOpenThree), false, 2, {}},
+      {"four then open four", Pos(15, kLadder), false, 3, {8, 8}},
+      {"length five", kLength5, false, 5, {}},
+      {"block makes an open four", Pos(15, kBlockOpens), false, 0, {}},
+      {"block makes a four the attacker cannot answer", Pos(15, kBlockFours), false, 0, {}},
+      {"the defender's four comes first", Pos(15, kBlockFirst), false, 0, {}},
+      {"the forced block is a four", Pos(15, kBlockIsFour), false, 3, {2, 14}},
+      {"overline wins in freestyle", Pos(9, {{4, "OXX.XXXO"}}), false, 1, {4, 5}},
+      {"overline is nothing under exact five", Pos(9, {{4, "OXX.XXXO"}}), true, 0, {}},
+      {"exact five takes the end, not the gap", Pos(9, {{2, ".XXXX.X"}}), true, 1, {1, 3}},
+      {"corner of a 5x5 board", ".XXX.\nX....\nX....\nX....\n.....\n", false, 2, {1, 1}},
+      {"the wall stops a four", Pos(5, {{0, "OXXXX"}}), false, 0, {}},
+      {"two open threes at once", Pos(15, kTwoTwos), false, 0, {}, 3},
+      // The defender's own open three turns the tempo of a three against the attacker.
+      {"countered by an open three", Pos(15, Plus(kTwoTwos, {{12, "..OOO"}})), false, 0, {}, 0},
+      {"along the right edge of 15x15",
+       Pos(15, {{8, "..............O"}, {10, "..............X"}, {11, "..............X"},
+                {12, "..............X"}}), false, 2, {15, 14}},
+  };
+  // clang-format on
+  // The bench's puzzles: wins of 3 to 13 moves on 15x15, and one without.
+  for (const ThreatPuzzle& p : ThreatPuzzles())
+    cases.push_back({"bench puzzle", p.text, false, p.length, {}});
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name + ("\n" + c.text));
+    const Board board = Parse(c.text);
+    ThreatSolver solver(SolverOptions{c.exact ? Rule::ExactFive : Rule::Freestyle});
     const ThreatResult r = solver.FindVCF(board, Own, Nodes(1'000'000));
-    ASSERT_EQ(r.verdict, c.verdict);
-    if (c.verdict != Verdict::Win) continue;
+    ASSERT_EQ(r.verdict, c.length ? Verdict::Win : Verdict::NoWin);
     EXPECT_EQ(r.length(), c.length);
-    EXPECT_EQ(ValidVcfLine(board, Own, r.line, c.rule == Rule::ExactFive), "");
-    if (c.first.x != 0) {
-      EXPECT_EQ(r.line[0].x, c.first.x);
-      EXPECT_EQ(r.line[0].y, c.first.y);
-    }
+    EXPECT_EQ(c.length ? ValidVcfLine(board, Own, r.line, c.exact) : "", "");
+    EXPECT_TRUE(!c.first.x || (r.line[0].x == c.first.x && r.line[0].y == c.first.y));
+    if (c.vct < 0) continue;
+    const ThreatResult vct = solver.FindVCT(board, Own, Nodes(1'000'000));
+    EXPECT_EQ(vct.verdict == Verdict::Win ? vct.length() : 0, c.vct);
   }
 }
 
-TEST(ThreatSolverVcf, ExactFiveNeverPlaysAnOverline) {
-  // Freestyle may finish through the gap; exact five only at the end.
-  const Board board = Parse(
-      ".........\n.........\n.XXXX.X..\n.........\n.........\n"
-      ".........\n.........\n.........\n.........\n");
-  EXPECT_EQ(PlainFiveCells(board, Own, false).size(), 2u);
-  EXPECT_EQ(PlainFiveCells(board, Own, true).size(), 1u);
-}
-
+// Every search refuses a position it cannot search, saying why, and finds nothing to play on
+// a full board.
 TEST(ThreatSolverInput, BadPositionsGetAClearAnswer) {
-  ThreatSolver solver;
-  std::string error;
-  Board five = Parse(
-      "OXXXXX...\n.........\n.........\n.........\n.........\n.........\n"
-      ".........\n.........\n.........\n");
-  EXPECT_EQ(solver.FindVCF(five, Own, Nodes(1000)).verdict, Verdict::Invalid);
-  EXPECT_EQ(solver.FindVCT(five, Opponent, Nodes(1000)).verdict, Verdict::Invalid);
-  EXPECT_EQ(solver.VCFDefences(five, Opponent, Nodes(1000)).threat, Verdict::Invalid);
-  Board column = Parse("X....\nX....\nX....\nX....\nX....\n");
-  EXPECT_EQ(solver.FindVCF(column, Opponent, Nodes(1000)).verdict, Verdict::Invalid);
-  // A full board without a five: nothing to play, so surely no win.
-  Board full = Parse("XXOOX\nOOXXO\nXXOOX\nOOXXO\nXXOOX\n");
-  const ThreatResult r = solver.FindVCF(full, Own, Nodes(1000));
-  EXPECT_EQ(r.verdict, Verdict::NoWin);
-  EXPECT_EQ(solver.FindVCT(full, Own, Nodes(1000)).verdict, Verdict::NoWin);
-  // No walls at all, and a side that is no player.
-  ThreatResult bad = solver.FindVCF(Board{}, Own, Nodes(1000));
-  EXPECT_EQ(bad.verdict, Verdict::Invalid);
-  EXPECT_FALSE(bad.error.empty());
-  EXPECT_EQ(solver.FindVCF(full, Wall, Nodes(1000)).verdict, Verdict::Invalid);
   Board smallWalls;
   ResetBoard(smallWalls, 4);
-  EXPECT_EQ(solver.FindVCF(smallWalls, Own, Nodes(1000)).verdict, Verdict::Invalid);
+  const Board full = Parse("XXOOX\nOOXXO\nXXOOX\nOOXXO\nXXOOX\n");
+  const std::tuple<const char*, Board, uint8_t, Verdict> rows[] = {
+      {"a five on the board", Parse(Pos(9, {{0, "OXXXXX"}})), Own, Verdict::Invalid},
+      {"a five, the other side to move", Parse(Pos(9, {{0, "OXXXXX"}})), Opponent,
+       Verdict::Invalid},
+      {"no walls at all", Board{}, Own, Verdict::Invalid},
+      {"walls of a 4x4 board", smallWalls, Own, Verdict::Invalid},
+      {"a side that is no player", full, Wall, Verdict::Invalid},
+      {"a full board", full, Own, Verdict::NoWin}};
+  ThreatSolver solver;
+  for (const auto& [what, board, side, verdict] : rows) {
+    const ThreatResult vcf = solver.FindVCF(board, side, Nodes(1000));
+    EXPECT_EQ(vcf.verdict, verdict) << what;
+    EXPECT_EQ(vcf.error.empty(), verdict != Verdict::Invalid) << what;
+    EXPECT_EQ(solver.FindVCT(board, side, Nodes(1000)).verdict, verdict) << what;
+    EXPECT_EQ(solver.VCFDefences(board, side, Nodes(1000)).threat, verdict) << what;
+  }
 }
 
 TEST(ThreatSolverBudget, RunningOutIsUnknownNeverNoWin) {
-  const Board board = Parse(kLength13);
-  ThreatSolver solver;
+  Board board;
+  for (const ThreatPuzzle& p : ThreatPuzzles())
+    if (p.length == 13) board = Parse(p.text);
+  ThreatSolver solver, timed;
   const ThreatResult r = solver.FindVCF(board, Own, Nodes(50));
   EXPECT_EQ(r.verdict, Verdict::Unknown);
   EXPECT_LE(r.nodes, 51);
   kestrova::testing::StepClock clock(1);
-  ThreatSolver timed;
   const ThreatResult t = timed.FindVCF(board, Own, ThreatBudget{1'000'000, 3, &clock});
   EXPECT_EQ(t.verdict, Verdict::Unknown);
   EXPECT_LE(t.nodes, 4 * 1024 + 1);
@@ -241,104 +171,58 @@ TEST(ThreatSolverBudget, RunningOutIsUnknownNeverNoWin) {
   EXPECT_FALSE(d.undecided.empty());
 }
 
-struct DefenceCase {
-  const char* name;
-  std::string text;
-  std::vector<Move> defences;  // in any order; empty: none holds
-};
-
-TEST(ThreatSolverDefence, VcfDefenceSets) {
-  const std::vector<DefenceCase> cases = {
-      {"open three: its two ends", Board15({{7, ".....XXX......."}}), {{5, 8}, {9, 8}}},
-      {"three by the wall: three cells",
-       Board15({{7, ".XXX..........."}}),
-       {{1, 8}, {5, 8}, {6, 8}}},
-      {"a four of the defender's gains a move",
-       Board15({{7, ".....XXX......."}, {12, ".XOOO.........."}}),
-       {{5, 8}, {9, 8}, {6, 13}, {7, 13}}},
-      {"two open threes: nothing holds",
-       Board15({{2, "...........X..."},
-                {3, "...........X..."},
-                {4, "...........X..."},
-                {7, ".....XXX......."}}),
-       {}},
-  };
-  for (const DefenceCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    const Board board = Parse(c.text.c_str());
-    ThreatSolver solver;
-    const DefenceResult r = solver.VCFDefences(board, Opponent, Nodes(2'000'000));
-    EXPECT_EQ(r.threat, Verdict::Win);
-    EXPECT_TRUE(r.undecided.empty());
-    ASSERT_EQ(r.defences.size(), c.defences.size());
-    for (Move want : c.defences) {
-      bool found = false;
-      for (Move m : r.defences) found = found || (m.x == want.x && m.y == want.y);
-      EXPECT_TRUE(found) << want.x << "," << want.y;
-    }
-    if (c.defences.empty()) {
-      // The best a lost defender can do still loses, to a longer line than the shortest.
-      EXPECT_GE(r.longestLength, 2);
-      Board after = board;
-      after.at(r.longest.x, r.longest.y) = Opponent;
-      const ThreatResult reply = solver.FindVCF(after, Own, Nodes(1'000'000));
-      EXPECT_EQ(reply.verdict, Verdict::Win);
-      EXPECT_EQ(reply.length(), r.longestLength);
-    }
-  }
-}
-
+// The other side to move: the defences against a VCF (or a VCT) worked out by hand (nullopt:
+// not worked out), and cell by cell every listed one holds and every other move loses.
 TEST(ThreatSolverDefence, EveryDefenceHoldsAndEveryOtherMoveLoses) {
-  // Checked cell by cell on the five-length position, for the other side to move.
-  const Board board = Parse(kLength5);
+  // clang-format off
+  const std::tuple<const char*, std::string, bool, std::optional<std::vector<Move>>> cases[] = {
+      {"open three: its two ends", Pos(15, kOpenThree), false, {{{5, 8}, {9, 8}}}},
+      {"against a VCT too: not the cells beyond", Pos(15, kOpenThree), true, {{{5, 8}, {9, 8}}}},
+      {"three by the wall: three cells", Pos(15, {{7, ".XXX"}}), false, {{{1, 8}, {5, 8}, {6, 8}}}},
+      {"a four of the defender's gains a move", Pos(15, Plus(kOpenThree, {{12, ".XOOO"}})), false,
+       {{{5, 8}, {9, 8}, {6, 13}, {7, 13}}}},
+      {"two open threes: nothing holds",
+       Pos(15, Plus(kOpenThree, {{2, "...........X"}, {3, "...........X"}, {4, "...........X"}})),
+       false, {{}}},
+      {"length five", kLength5, false, std::nullopt}};
+  // clang-format on
   ThreatSolver solver;
-  const DefenceResult r = solver.VCFDefences(board, Opponent, Nodes(5'000'000));
-  ASSERT_EQ(r.threat, Verdict::Win);
-  ASSERT_TRUE(r.undecided.empty());
-  for (int x = 1; x <= 9; ++x)
-    for (int y = 1; y <= 9; ++y) {
-      if (board.at(x, y) != Empty) continue;
-      Board after = board;
-      after.at(x, y) = Opponent;
-      bool listed = false;
-      for (Move m : r.defences) listed = listed || (m.x == x && m.y == y);
-      // A defender four is answered first: then it is the defender's move again.
-      if (!PlainFiveCells(after, Opponent, false).empty()) continue;
-      const Verdict v = solver.FindVCF(after, Own, Nodes(1'000'000)).verdict;
-      EXPECT_EQ(v == Verdict::NoWin, listed) << x << "," << y;
+  for (const auto& [name, text, vct, defences] : cases) {
+    SCOPED_TRACE(name);
+    const Board board = Parse(text);
+    const DefenceResult r = vct ? solver.VCTDefences(board, Opponent, Nodes(5'000'000))
+                                : solver.VCFDefences(board, Opponent, Nodes(5'000'000));
+    ASSERT_EQ(r.threat, Verdict::Win);
+    ASSERT_TRUE(r.undecided.empty());
+    if (defences) {
+      EXPECT_EQ(r.defences.size(), defences->size());
+      for (Move want : *defences)
+        EXPECT_TRUE(Contains(r.defences, want)) << want.x << "," << want.y;
     }
-}
-
-TEST(ThreatSolverVct, OpenThreesWinWhereFoursDoNot) {
-  const std::string doubleTwo =
-      Board15({{6, "......XX......."}, {7, "........X......"}, {8, "........X......"}});
-  const Board board = Parse(doubleTwo.c_str());
-  ThreatSolver solver;
-  EXPECT_EQ(solver.FindVCF(board, Own, Nodes(100'000)).verdict, Verdict::NoWin);
-  const ThreatResult vct = solver.FindVCT(board, Own, Nodes(1'000'000));
-  ASSERT_EQ(vct.verdict, Verdict::Win);
-  EXPECT_EQ(vct.length(), 3);
-  // The defender's own open three turns the tempo of a three against the attacker.
-  const std::string counter = Board15({{6, "......XX......."},
-                                       {7, "........X......"},
-                                       {8, "........X......"},
-                                       {12, "..OOO.........."}});
-  const Board countered = Parse(counter.c_str());
-  EXPECT_NE(solver.FindVCT(countered, Own, Nodes(1'000'000)).verdict, Verdict::Win);
-  // Defending first against an open three: its two ends hold, the cells beyond do not.
-  const Board three = Parse(Board15({{7, ".....XXX......."}}).c_str());
-  const DefenceResult d = solver.VCTDefences(three, Opponent, Nodes(3'000'000));
-  EXPECT_EQ(d.threat, Verdict::Win);
-  EXPECT_TRUE(d.undecided.empty());
-  ASSERT_EQ(d.defences.size(), 2u);
-  for (Move m : d.defences) {
-    EXPECT_EQ(m.y, 8);
-    EXPECT_TRUE(m.x == 5 || m.x == 9) << m.x;
+    const int size = PlayingSize(board);
+    for (int x = 1; x <= size; ++x)
+      for (int y = 1; y <= size; ++y) {
+        if (board.at(x, y) != Empty) continue;
+        Board after = board;
+        after.at(x, y) = Opponent;
+        // A defender four is answered first: then it is the defender's move again.
+        if (!PlainFiveCells(after, Opponent, false).empty()) continue;
+        const Verdict v = (vct ? solver.FindVCT(after, Own, Nodes(1'000'000))
+                               : solver.FindVCF(after, Own, Nodes(1'000'000)))
+                              .verdict;
+        EXPECT_EQ(v == Verdict::NoWin, Contains(r.defences, {x, y})) << x << "," << y;
+      }
+    if (!r.defences.empty()) continue;
+    // The best a lost defender can do still loses, to a longer line than the shortest.
+    EXPECT_GE(r.longestLength, 2);
+    Board after = board;
+    after.at(r.longest.x, r.longest.y) = Opponent;
+    EXPECT_EQ(solver.FindVCF(after, Own, Nodes(1'000'000)).length(), r.longestLength);
   }
 }
 
 // Random small positions: the solver's verdict and shortest length against the brute force's,
-// with a full table and with a two-entry one.
+// with a full table and with a two-entry one; now and then both VCT searches against the VCF.
 TEST(ThreatSolverVcf, AgreesWithBruteForce) {
   std::mt19937 rng(20261208);
   constexpr int kMaxLength = 4;
@@ -348,60 +232,49 @@ TEST(ThreatSolverVcf, AgreesWithBruteForce) {
     const int size = 7 + int(rng() % 4);
     Board board;
     ResetBoard(board, size);
-    const int stones = size * size / 3 + int(rng() % 8);
-    for (int k = 0; k < stones; ++k) {
+    for (int k = size * size / 3 + int(rng() % 8); k > 0; --k) {
       const int x = 1 + int(rng() % size), y = 1 + int(rng() % size);
       if (board.at(x, y) == Empty) board.at(x, y) = rng() % 5 < 3 ? Own : Opponent;
     }
     SCOPED_TRACE(FormatPosition(board));
     const Rule rule = exact ? Rule::ExactFive : Rule::Freestyle;
-    ThreatSolver solver(SolverOptions{rule});
-    ThreatSolver tiny(SolverOptions{rule, 2});
+    ThreatSolver solver(SolverOptions{rule}), tiny(SolverOptions{rule, 2});
     const ThreatResult r = solver.FindVCF(board, Own, Nodes(10'000'000));
-    const ThreatResult small = tiny.FindVCF(board, Own, Nodes(10'000'000));
     if (testing::HoldsFive(board)) {
       EXPECT_EQ(r.verdict, Verdict::Invalid);
       ++invalid;
       continue;
     }
     ASSERT_NE(r.verdict, Verdict::Unknown);
-    EXPECT_EQ(small.verdict, r.verdict);
+    const ThreatResult small = tiny.FindVCF(board, Own, Nodes(10'000'000));
+    EXPECT_TRUE(small.verdict == r.verdict && small.length() == r.length());
     const int brute = testing::BruteVcfLength(board, Own, kMaxLength, exact);
-    // Fours are threats too: a VCT is never longer than the VCF (the depth-first search finds
-    // the shortest), and never missing; both VCT searches agree where both settle.
-    if (t % 4 == 0) {
-      ThreatSolver deepening(SolverOptions{rule, size_t(1) << 16, 8, false});
-      const ThreatResult shortest = deepening.FindVCT(board, Own, Nodes(400'000));
-      const ThreatResult vct = solver.FindVCT(board, Own, Nodes(400'000));
-      if (r.verdict == Verdict::Win && r.length() <= solver.options().maxVctDepth) {
-        ASSERT_EQ(vct.verdict, Verdict::Win);
-        ASSERT_EQ(shortest.verdict, Verdict::Win);
-        EXPECT_LE(shortest.length(), r.length());
-      }
-      if (vct.verdict == Verdict::NoWin) {
-        EXPECT_EQ(r.verdict, Verdict::NoWin);
-      }
-      if (vct.verdict != Verdict::Unknown && shortest.verdict != Verdict::Unknown) {
-        EXPECT_EQ(vct.verdict, shortest.verdict);
-      }
-      if (vct.verdict == Verdict::Win) {
-        Board played = board;
-        for (size_t k = 0; k < vct.line.size(); ++k) {
-          ASSERT_EQ(played.at(vct.line[k].x, vct.line[k].y), Empty);
-          if (k + 1 == vct.line.size()) {
-            EXPECT_TRUE(testing::PlainMakesFive(played, vct.line[k].x, vct.line[k].y, Own, exact));
-          }
-          played.at(vct.line[k].x, vct.line[k].y) = k % 2 ? Opponent : Own;
-        }
-      }
-    }
+    EXPECT_EQ(brute, r.length() <= kMaxLength ? r.length() : 0);
     if (r.verdict == Verdict::Win) {
       EXPECT_EQ(ValidVcfLine(board, Own, r.line, exact), "");
-      EXPECT_EQ(small.length(), r.length());
-      EXPECT_EQ(brute, r.length() <= kMaxLength ? r.length() : 0);
       ++wins[std::min(r.length(), kMaxLength + 1)];
-    } else {
-      EXPECT_EQ(brute, 0);
+    }
+    if (t % 4) continue;
+    // Fours are threats too: a VCT is never longer than the VCF (the deepening search finds
+    // the shortest), and never missing; both VCT searches agree where both settle.
+    ThreatSolver deepening(SolverOptions{rule, size_t(1) << 16, 8, false});
+    const ThreatResult shortest = deepening.FindVCT(board, Own, Nodes(400'000));
+    const ThreatResult vct = solver.FindVCT(board, Own, Nodes(400'000));
+    if (r.verdict == Verdict::Win && r.length() <= solver.options().maxVctDepth) {
+      ASSERT_TRUE(vct.verdict == Verdict::Win && shortest.verdict == Verdict::Win);
+      EXPECT_LE(shortest.length(), r.length());
+    }
+    EXPECT_TRUE(vct.verdict != Verdict::NoWin || r.verdict == Verdict::NoWin);
+    EXPECT_TRUE(vct.verdict == Verdict::Unknown || shortest.verdict == Verdict::Unknown ||
+                vct.verdict == shortest.verdict);
+    if (vct.verdict != Verdict::Win) continue;
+    // Each move of the line on an empty cell, the last the attacker's five.
+    Board played = board;
+    for (size_t k = 0; k < vct.line.size(); ++k) {
+      const Move m = vct.line[k];
+      ASSERT_EQ(played.at(m.x, m.y), Empty);
+      EXPECT_TRUE(k + 1 < vct.line.size() || testing::PlainMakesFive(played, m.x, m.y, Own, exact));
+      played.at(m.x, m.y) = k % 2 ? Opponent : Own;
     }
   }
   // The sample must reach every length it checks.
@@ -409,27 +282,11 @@ TEST(ThreatSolverVcf, AgreesWithBruteForce) {
   EXPECT_GT(invalid, 0);
 }
 
-// The bench set: every puzzle's answer stands, and the score repeats node for node.
-TEST(ThreatSolverPuzzles, EveryPuzzleSolvedTheSameWayTwice) {
-  for (const ThreatPuzzle& p : ThreatPuzzles()) {
-    const Board board = Parse(p.text);
-    ThreatSolver solver;
-    const ThreatResult r = solver.FindVCF(board, Own, Nodes(1'000'000));
-    if (p.length == 0) {
-      EXPECT_EQ(r.verdict, Verdict::NoWin);
-      continue;
-    }
-    ASSERT_EQ(r.verdict, Verdict::Win);
-    EXPECT_EQ(r.length(), p.length);
-    EXPECT_EQ(ValidVcfLine(board, Own, r.line, false), "");
-    // Within the brute force's reach, nothing shorter exists.
-    if (p.length <= 4) {
-      EXPECT_EQ(testing::BruteVcfLength(board, Own, p.length, false), p.length);
-    }
-  }
+// The bench's score of the same puzzles: all solved, node for node the same every time.
+TEST(ThreatSolverPuzzles, TheBenchScoreRepeats) {
   const PuzzleScore a = SolveThreatPuzzles(), b = SolveThreatPuzzles();
-  EXPECT_EQ(a.solved, a.total);
   EXPECT_EQ(a.total, int(ThreatPuzzles().size()));
+  EXPECT_EQ(a.solved, a.total);
   EXPECT_EQ(a.nodes, b.nodes);
 }
 
