@@ -319,31 +319,38 @@ TEST(ThreatSolverDefence, EveryDefenceHoldsAndEveryOtherMoveLoses) {
     }
 }
 
+// Both searches by threes, the proof numbers and the iterative deepening, give the same
+// answers.
 TEST(ThreatSolverVct, OpenThreesWinWhereFoursDoNot) {
-  const std::string doubleTwo =
-      Board15({{6, "......XX......."}, {7, "........X......"}, {8, "........X......"}});
-  const Board board = Parse(doubleTwo.c_str());
-  ThreatSolver solver;
-  EXPECT_EQ(solver.FindVCF(board, Own, Nodes(100'000)).verdict, Verdict::NoWin);
-  const ThreatResult vct = solver.FindVCT(board, Own, Nodes(1'000'000));
-  ASSERT_EQ(vct.verdict, Verdict::Win);
-  EXPECT_EQ(vct.length(), 3);
-  // The defender's own open three turns the tempo of a three against the attacker.
-  const std::string counter = Board15({{6, "......XX......."},
-                                       {7, "........X......"},
-                                       {8, "........X......"},
-                                       {12, "..OOO.........."}});
-  const Board countered = Parse(counter.c_str());
-  EXPECT_NE(solver.FindVCT(countered, Own, Nodes(1'000'000)).verdict, Verdict::Win);
-  // Defending first against an open three: its two ends hold, the cells beyond do not.
-  const Board three = Parse(Board15({{7, ".....XXX......."}}).c_str());
-  const DefenceResult d = solver.VCTDefences(three, Opponent, Nodes(3'000'000));
-  EXPECT_EQ(d.threat, Verdict::Win);
-  EXPECT_TRUE(d.undecided.empty());
-  ASSERT_EQ(d.defences.size(), 2u);
-  for (Move m : d.defences) {
-    EXPECT_EQ(m.y, 8);
-    EXPECT_TRUE(m.x == 5 || m.x == 9) << m.x;
+  for (const bool proofNumbers : {true, false}) {
+    SCOPED_TRACE(proofNumbers ? "proof numbers" : "iterative deepening");
+    SolverOptions options;
+    options.proofNumberVct = proofNumbers;
+    const std::string doubleTwo =
+        Board15({{6, "......XX......."}, {7, "........X......"}, {8, "........X......"}});
+    const Board board = Parse(doubleTwo.c_str());
+    ThreatSolver solver(options);
+    EXPECT_EQ(solver.FindVCF(board, Own, Nodes(100'000)).verdict, Verdict::NoWin);
+    const ThreatResult vct = solver.FindVCT(board, Own, Nodes(1'000'000));
+    ASSERT_EQ(vct.verdict, Verdict::Win);
+    EXPECT_EQ(vct.length(), 3);
+    // The defender's own open three turns the tempo of a three against the attacker.
+    const std::string counter = Board15({{6, "......XX......."},
+                                         {7, "........X......"},
+                                         {8, "........X......"},
+                                         {12, "..OOO.........."}});
+    const Board countered = Parse(counter.c_str());
+    EXPECT_NE(solver.FindVCT(countered, Own, Nodes(1'000'000)).verdict, Verdict::Win);
+    // Defending first against an open three: its two ends hold, the cells beyond do not.
+    const Board three = Parse(Board15({{7, ".....XXX......."}}).c_str());
+    const DefenceResult d = solver.VCTDefences(three, Opponent, Nodes(3'000'000));
+    EXPECT_EQ(d.threat, Verdict::Win);
+    EXPECT_TRUE(d.undecided.empty());
+    ASSERT_EQ(d.defences.size(), 2u);
+    for (Move m : d.defences) {
+      EXPECT_EQ(m.y, 8);
+      EXPECT_TRUE(m.x == 5 || m.x == 9) << m.x;
+    }
   }
 }
 

@@ -80,8 +80,12 @@ class ThreatSolver {
   uint64_t Key(Kind kind) const;
   bool OutOfBudget();
 
-  // Iterative deepening on the working state; the line goes to result.
-  Verdict SolveVcf(uint8_t attacker, int maxLength, std::vector<Move>& line);
+  // Iterative deepening on the working state, depth-first by kind's attack, up to maxDepth
+  // attacker moves; the winning line goes to line.
+  Verdict Deepen(Kind kind, uint8_t attacker, int maxDepth, std::vector<Move>& line);
+  Verdict SolveVcf(uint8_t attacker, int maxLength, std::vector<Move>& line) {
+    return Deepen(Kind::Vcf, attacker, maxLength, line);
+  }
   bool VcfAttack(int depth);
   void OrderFours(CellList& moves) const;
   // Whether the line still wins for attacker on the working state (left as it was).

@@ -157,20 +157,21 @@ bool ThreatSolver::VcfAttack(int depth) {
   return won;
 }
 
-Verdict ThreatSolver::SolveVcf(uint8_t attacker, int maxLength, std::vector<Move>& line) {
+Verdict ThreatSolver::Deepen(Kind kind, uint8_t attacker, int maxDepth, std::vector<Move>& line) {
   const uint8_t outerAttacker = attacker_;
   attacker_ = attacker;
   Verdict verdict = Verdict::Unknown;
   const size_t base = path_.size();
-  for (int depth = 1; depth <= maxLength; ++depth) {
+  for (int depth = 1; depth <= maxDepth; ++depth) {
     cut_ = false;
-    if (VcfAttack(depth)) {
+    if (kind == Kind::Vcf ? VcfAttack(depth) : VctAttack(depth)) {
       line.clear();
       for (size_t k = base; k < winLine_.size(); ++k) line.push_back(CellMove(winLine_[k]));
       verdict = Verdict::Win;
       break;
     }
     if (stopped_) break;
+    // Nothing cut short by the depth: no deeper search can find a win either.
     if (!cut_) {
       verdict = Verdict::NoWin;
       break;
