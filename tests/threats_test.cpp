@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "core/position_text.h"
+#include "tests/board_text.h"
 #include "tests/step_clock.h"
 #include "tests/threats_reference.h"
 #include "threats/puzzles.h"
@@ -14,6 +15,7 @@
 namespace kestrova {
 namespace {
 
+using testing::Board15;
 using testing::PlainFiveCells;
 using testing::ValidVcfLine;
 
@@ -36,18 +38,6 @@ struct VcfCase {
   int length;  // attacker moves, the five included; when a win
   Move first;  // {0, 0}: any
 };
-
-// Fifteen rows of dots but for the rows given.
-std::string Board15(std::vector<std::pair<int, const char*>> rows) {
-  std::string text;
-  for (int y = 0; y < 15; ++y) {
-    std::string row(15, '.');
-    for (auto& [r, s] : rows)
-      if (r == y) row = s;
-    text += row + "\n";
-  }
-  return text;
-}
 
 const std::string kLadder =
     Board15({{4, ".......X......."}, {5, ".......X......."}, {7, "...OXXX........"}});
@@ -351,6 +341,73 @@ TEST(ThreatSolverVct, OpenThreesWinWhereFoursDoNot) {
       EXPECT_EQ(m.y, 8);
       EXPECT_TRUE(m.x == 5 || m.x == 9) << m.x;
     }
+  }
+}
+
+// The five cells a stone makes, or has, on its lines; the rule decides about six in a row.
+TEST(FiveCellsNearTest, TheFivesOfAStone) {
+  struct Case {
+    const char* name;
+    std::string text;
+    Move cell;  // protocol coordinates
+    uint8_t side;
+    Rule rule;
+    int fives;
+  };
+  const Case cases[] = {
+      {"an open three made a four",
+       Board15({{7, "....XXX........"}}),
+       {3, 7},
+       Own,
+       Rule::Freestyle,
+       2},
+      {"a closed one", Board15({{7, "...OXXX........"}}), {7, 7}, Own, Rule::Freestyle, 1},
+      {"the gap of a broken three",
+       Board15({{7, "....XX.X......."}}),
+       {6, 7},
+       Own,
+       Rule::Freestyle,
+       2},
+      {"against the edge", Board15({{7, "XXX............"}}), {3, 7}, Own, Rule::Freestyle, 1},
+      {"two lines crossing",
+       Board15({{3, ".......O......."},
+                {4, ".......X......."},
+                {5, ".......X......."},
+                {6, ".......X......."},
+                {7, "...OXXX........"}}),
+       {7, 7},
+       Own,
+       Rule::Freestyle,
+       2},
+      {"a stone already there",
+       Board15({{7, "....OOOO......."}}),
+       {5, 7},
+       Opponent,
+       Rule::Freestyle,
+       2},
+      {"the other side's stones are no help",
+       Board15({{7, "....OOO........"}}),
+       {3, 7},
+       Own,
+       Rule::Freestyle,
+       0},
+      {"six in a row counts in freestyle",
+       Board15({{7, ".XX.X.X........"}}),
+       {3, 7},
+       Own,
+       Rule::Freestyle,
+       2},
+      {"only five under exact five",
+       Board15({{7, ".XX.X.X........"}}),
+       {3, 7},
+       Own,
+       Rule::ExactFive,
+       1},
+  };
+  for (const Case& c : cases) {
+    const Board board = Parse(c.text.c_str());
+    const int cell = (c.cell.x + 1) * kGrid + c.cell.y + 1;
+    EXPECT_EQ(FiveCellsNear(board, cell, c.side, c.rule), c.fives) << c.name;
   }
 }
 
