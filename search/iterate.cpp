@@ -31,6 +31,12 @@ void Iterate(Search& search, int32_t node) {
       Backpropagate(search, node);
       return;
     }
+    if (n.isTerminal != 0) {  // a proof: the same exact value on every visit
+      n.Visits += 1;
+      n.Total = static_cast<float>(double(n.RolloutScore) * n.Visits);
+      Backpropagate(search, node);
+      return;
+    }
     if (n.ChildCount == 0) {
       Expand(search, node);
       return;
@@ -50,13 +56,18 @@ void Iterate(Search& search, int32_t node) {
     }
     float scores[kMaxSPoints + 1];
     ComputeUCB1(search, first, count, scores);
+    // A proven loss is never chosen again.
+    bool open[kMaxSPoints];
+    for (int k = 0; k < count; ++k) open[k] = search.nodes[first + k].isTerminal != kProvenLoss;
     float best = -100000.0f;
     for (int k = 0; k < count; ++k)
-      if (scores[k] > best) best = scores[k];
+      if (open[k] && scores[k] > best) best = scores[k];
     int32_t ties[kMaxSPoints + 1];
     int tieCount = 0;
     for (int k = 0; k < count; ++k)
-      if (scores[k] == best) ties[++tieCount] = first + k;
+      if (open[k] && scores[k] == best) ties[++tieCount] = first + k;
+    // Every move lost: that happens only at the root, and the turn then ends.
+    if (tieCount == 0) return;
     node = ties[search.rng.Draw(tieCount)];
   }
 }
