@@ -12,11 +12,11 @@ namespace {
 constexpr int32_t kDoubleFiveScore = 60 + kSameSideLift;
 
 // Whether side has a five cell on the node's board: one the root had and nobody filled, or
-// one on a line of a stone played since.
+// one whose run holds a stone played since.
 bool HasFiveCell(const Search& search, const Board& board, uint8_t side, Rule rule) {
   if (search.rootFiveCell) return true;  // rare enough to be taken as one
   for (const PlacedStone& s : search.placed)
-    if (s.code == side && FiveCellsNear(board, s.cell, side, rule) > 0) return true;
+    if (s.code == side && FiveCellsThrough(board, s.cell, side, rule) > 0) return true;
   return false;
 }
 
@@ -60,7 +60,7 @@ bool ProbeWins(Search& search, int turn, const SPointList& spoints) {
       return true;
     }
     doubleFive = doubleFive || (p.ofMover && p.score >= kDoubleFiveScore &&
-                                FiveCellsNear(board, cell, side, rule) >= 2);
+                                FiveCellsThrough(board, cell, side, rule) >= 2);
   }
   if (!doubleFive || HasFiveCell(search, board, other, rule)) return false;
   ++search.probeProofs;

@@ -344,8 +344,9 @@ TEST(ThreatSolverVct, OpenThreesWinWhereFoursDoNot) {
   }
 }
 
-// The five cells a stone makes, or has, on its lines; the rule decides about six in a row.
-TEST(FiveCellsNearTest, TheFivesOfAStone) {
+// The five cells whose runs hold a stone, or a move about to be made; the rule decides about
+// six in a row.
+TEST(FiveCellsThroughTest, TheFivesOfAStone) {
   struct Case {
     const char* name;
     std::string text;
@@ -385,6 +386,12 @@ TEST(FiveCellsNearTest, TheFivesOfAStone) {
        Opponent,
        Rule::Freestyle,
        2},
+      {"a five beyond a gap is another stone's",
+       Board15({{7, "XXXX..........."}}),
+       {6, 7},
+       Own,
+       Rule::Freestyle,
+       0},
       {"the other side's stones are no help",
        Board15({{7, "....OOO........"}}),
        {3, 7},
@@ -407,7 +414,7 @@ TEST(FiveCellsNearTest, TheFivesOfAStone) {
   for (const Case& c : cases) {
     const Board board = Parse(c.text.c_str());
     const int cell = (c.cell.x + 1) * kGrid + c.cell.y + 1;
-    EXPECT_EQ(FiveCellsNear(board, cell, c.side, c.rule), c.fives) << c.name;
+    EXPECT_EQ(FiveCellsThrough(board, cell, c.side, c.rule), c.fives) << c.name;
   }
 }
 

@@ -46,12 +46,11 @@ struct DefenceResult {
   std::string error;
 };
 
-// The empty cells within four of cell on its four lines where a stone of side would make a
-// winning run along that line, with cell taken as side's: it may hold side's stone, or be the
-// empty cell of a move about to be made. Every five cell a stone on cell makes is among them.
-// A search that knows where stones were played reads short wins from these without loading
-// the solver's working state.
-int FiveCellsNear(const Board& board, int cell, uint8_t side, Rule rule);
+// The empty cells where a stone of side would make a winning run that holds cell, taken as
+// side's: cell may hold side's stone, or be the empty cell of a move about to be made, whose
+// new fives these are. A search that knows where stones were played reads short wins from
+// these without loading the solver's working state.
+int FiveCellsThrough(const Board& board, int cell, uint8_t side, Rule rule);
 
 struct SolverOptions {
   Rule rule = Rule::Freestyle;

@@ -34,27 +34,25 @@ std::string CheckBoard(const Board& board, uint8_t attacker) {
   return {};
 }
 
-// Stones of side in a row through the empty cell e along step, e's own included; the cell
-// extra counts as side's. Walls and the margin hold no stone, so the run stops there.
-int RunThrough(const Board& board, int e, int step, uint8_t side, int extra) {
-  int run = 1;
-  for (int c = e + step; board.cells[c] == side || c == extra; c += step) ++run;
-  for (int c = e - step; board.cells[c] == side || c == extra; c -= step) ++run;
-  return run;
-}
-
 }  // namespace
 
-int FiveCellsNear(const Board& board, int cell, uint8_t side, Rule rule) {
+int FiveCellsThrough(const Board& board, int cell, uint8_t side, Rule rule) {
   int n = 0;
-  // A cell lies on one line through cell at most, so none is counted twice.
-  for (int step : kLineSteps)
-    for (int sign : {1, -1})
-      for (int k = 1, c = cell + sign * step; k <= 4; ++k, c += sign * step) {
-        const uint8_t v = board.cells[c];
-        if (v == Wall || (v != Empty && v != side)) break;
-        if (v == Empty && IsFiveRun(RunThrough(board, c, step, side, cell), rule)) ++n;
-      }
+  for (int step : kLineSteps) {
+    // The run through cell ends at lo and hi, the first cells of each side that hold no
+    // stone of side's: only those can complete it. Walls hold none, so the walk stays inside.
+    int lo = cell - step, hi = cell + step;
+    while (board.cells[lo] == side) lo -= step;
+    while (board.cells[hi] == side) hi += step;
+    const int inner = (hi - lo) / step - 1;
+    for (const int e : {lo, hi}) {
+      if (board.cells[e] != Empty) continue;
+      const int out = e == lo ? -step : step;
+      int run = inner + 1;
+      for (int c = e + out; board.cells[c] == side; c += out) ++run;
+      n += IsFiveRun(run, rule);
+    }
+  }
   return n;
 }
 
