@@ -11,20 +11,23 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: pbrain-kestrova [--no-threats] [--vct]\n"
+    "usage: pbrain-kestrova [--no-threats] [--no-tree-probe] [--vct]\n"
     "  a gomoku engine for game managers: the protocol on stdin and stdout\n"
-    "  --no-threats  play by the tree search alone, without the threat solver\n"
-    "  --vct         the threat solver on open threes too, not only on fours\n";
+    "  --no-threats     play by the tree search alone, without the threat solver\n"
+    "  --no-tree-probe  the solver at the root only, not probing the tree's nodes\n"
+    "  --vct            the threat solver on open threes too, not only on fours\n";
 
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace kestrova;
   SteadyClock clock;  // its first reading is the zero of every time in the engine
-  bool useThreats = true, useVct = false;
+  bool useThreats = true, useVct = false, treeProbe = true;
   for (int k = 1; k < argc; ++k) {
     if (std::strcmp(argv[k], "--no-threats") == 0) {
       useThreats = false;
+    } else if (std::strcmp(argv[k], "--no-tree-probe") == 0) {
+      treeProbe = false;
     } else if (std::strcmp(argv[k], "--vct") == 0) {
       useVct = true;
     } else if (std::strcmp(argv[k], "--help") == 0 || std::strcmp(argv[k], "-h") == 0) {
@@ -40,6 +43,7 @@ int main(int argc, char** argv) {
   auto engine = std::make_unique<Engine>(clock, RandomSeed());
   engine->search.useThreats = useThreats;
   engine->search.useVct = useVct;
+  engine->search.treeProbe = treeProbe;
   FdReplySink out(kStdoutFd);
   CommandLoop loop(*engine, out);
   Log("started!");

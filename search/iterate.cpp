@@ -31,6 +31,12 @@ void Iterate(Search& search, int32_t node) {
       Backpropagate(search, node);
       return;
     }
+    if (n.isTerminal != 0) {  // a proof: the same exact value on every visit
+      n.Visits += 1;
+      n.Total = static_cast<float>(double(n.RolloutScore) * n.Visits);
+      Backpropagate(search, node);
+      return;
+    }
     if (n.ChildCount == 0) {
       Expand(search, node);
       return;
@@ -51,12 +57,31 @@ void Iterate(Search& search, int32_t node) {
     float scores[kMaxSPoints + 1];
     ComputeUCB1(search, first, count, scores);
     float best = -100000.0f;
-    for (int k = 0; k < count; ++k)
-      if (scores[k] > best) best = scores[k];
     int32_t ties[kMaxSPoints + 1];
     int tieCount = 0;
-    for (int k = 0; k < count; ++k)
-      if (scores[k] == best) ties[++tieCount] = first + k;
+    auto pick = [&] {
+      best = -100000.0f;
+      for (int k = 0; k < count; ++k)
+        if (scores[k] > best) best = scores[k];
+      tieCount = 0;
+      for (int k = 0; k < count; ++k)
+        if (scores[k] == best) ties[++tieCount] = first + k;
+    };
+    pick();
+    // A proven loss is never chosen again. Its exact value seldom leads, so only a choice that
+    // holds one is made again without the proven losses.
+    if (search.probing) {
+      bool lostTie = false;
+      for (int t = 1; t <= tieCount; ++t)
+        lostTie = lostTie || search.nodes[ties[t]].isTerminal == kProvenLoss;
+      if (lostTie) {
+        for (int k = 0; k < count; ++k)
+          if (search.nodes[first + k].isTerminal == kProvenLoss) scores[k] = -INFINITY;
+        pick();
+      }
+    }
+    // Every move lost: that happens only at the root, and the turn then ends.
+    if (tieCount == 0) return;
     node = ties[search.rng.Draw(tieCount)];
   }
 }

@@ -13,7 +13,23 @@ void Rollout(Search& search, int32_t node) {
   n.Total = static_cast<float>(n.RolloutScore);
   n.Visits = 1;
   n.isTerminal = (n.RolloutScore == kFiveValue || n.RolloutScore == -kFiveValue) ? 1 : 0;
+  if (!search.probing) {
+    Backpropagate(search, node);
+    return;
+  }
+  // A win for the side to move is a loss for the player who moved here, whatever the scan says.
+  const bool proven = n.isTerminal == 0 && ProbeWins(search, n.turn, spoints);
+  if (search.probeCostOnly) {
+    Backpropagate(search, node);
+    return;
+  }
+  if (proven) {
+    n.isTerminal = kProvenLoss;
+    n.RolloutScore = -kFiveValue;
+    n.Total = static_cast<float>(n.RolloutScore);
+  }
   Backpropagate(search, node);
+  if (n.isTerminal != 0) BackupProof(search, node);
 }
 
 void Backpropagate(Search& search, int32_t node) {

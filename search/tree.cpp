@@ -190,7 +190,7 @@ bool TreeComplete(const Search& search, int32_t node) {
   while (!stack.empty()) {
     const TreeNode& n = search.nodes[stack.back()];
     stack.pop_back();
-    if (n.isTerminal == 1 || n.ChildCount < 0) continue;
+    if (n.isTerminal != 0 || n.ChildCount < 0) continue;
     if (n.ChildCount == 0 || n.Visits == 0) return false;  // unexpanded or unevaluated
     for (int k = 1; k <= n.ChildCount; ++k) stack.push_back(n.child(k));
   }

@@ -27,12 +27,22 @@ struct TreeNode {
   uint8_t x, y;  // location: the cell of the move into this node
   int8_t turn;
   int8_t RootFlag;
-  int8_t isTerminal;
-  int8_t keep;  // mark used only while the store is compacted
+  int8_t isTerminal;  // 0 open, 1 a five on the board, kProvenWin or kProvenLoss
+  int8_t keep;        // mark used only while the store is compacted
 
   // Child number k, counted from 1 as in the child list.
   int32_t child(int k) const { return FirstChild + k - 1; }
 };
+
+// Proofs of the tree probe, for the player who moved into the node. A proven node is a leaf
+// of exact value, kFiveValue or -kFiveValue, on every visit.
+constexpr int8_t kProvenWin = 2;
+constexpr int8_t kProvenLoss = 3;
+
+// A five made by the move into the node wins as surely as a proof.
+inline bool ProvenWin(const TreeNode& n) {
+  return n.isTerminal == kProvenWin || (n.isTerminal == 1 && n.RolloutScore == kFiveValue);
+}
 
 // Blocks of nodes, so growth never moves or copies the nodes already made.
 class NodeStore {
@@ -97,6 +107,16 @@ struct Search {
   // a turn and restricting the root to them lost games (1-9 against the search alone at 300 ms
   // a move, where fours alone won 7-3).
   bool useVct = false;
+  // With useThreats: each node the timed search evaluates is probed for a win by fours in one
+  // or two moves, and the proofs are backed up the tree. The fixed-iteration search never
+  // probes.
+  bool treeProbe = true;
+  bool probing = false;        // the probe is on for the search under way
+  bool rootSolved = false;     // a root move is a proven win, or every one a proven loss
+  bool rootFiveCell = false;   // either side could make five on the root's board
+  bool probeCostOnly = false;  // for measuring: probe, but keep the plain search's tree
+  int64_t probes = 0;          // nodes probed, and the proofs found there
+  int64_t probeProofs = 0;
   ThreatSolver solver;
 };
 
@@ -120,6 +140,19 @@ void Backpropagate(Search& search, int32_t node);
 // UCB1_Score and in scores; every child has been visited.
 void ComputeUCB1(Search& search, int32_t first, int count, float* scores);
 void Iterate(Search& search, int32_t node);
+
+// Turns the probe on for a search from the current root.
+void StartProbing(Search& search);
+// While search.probing: whether the side to move at the node whose board the scan state holds
+// (reached from the root through search.placed) and whose candidates are spoints wins by a
+// five now, or by a move that makes two. Both are proofs: nothing the other side does helps.
+bool ProbeWins(Search& search, int turn, const SPointList& spoints);
+// Backs up the proof of a node just proven (or just found to hold a five): its parent is lost
+// for the player who moved into it when this node is won, and won when every child is lost.
+// Stops below the root, whose verdict goes to search.rootSolved.
+void BackupProof(Search& search, int32_t node);
+// Whether a root move is a proven win, or every root move a proven loss.
+bool RootSolved(const Search& search);
 
 // True when nothing below node is left to search: every line ends in a terminal node or
 // a dead end.

@@ -65,6 +65,7 @@ TurnResult FinishTurn(GameState& game, Search& search, Clock& clock, int x, int 
 
 // Runs iterations on the root until the stop rule of the time band fires.
 void RunSearch(GameState& game, Search& search, Clock& clock) {
+  if (search.useThreats && search.treeProbe) StartProbing(search);
   int64_t iterations = 0;
   int32_t LastTreeSize = 0;
   auto twoMore = [&search] {
@@ -86,6 +87,10 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
       Log("Search Complete");
       break;
     }
+    if (search.probing && search.rootSolved) {
+      Log("Root solved");
+      break;
+    }
     if (iterations % 200 == 0) {
       Log("Tree Size ", search.lastNodeIndex, " iterations ", iterations);
       // A tree that stopped growing may only be circling round its terminal leaves while
@@ -98,6 +103,7 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
     }
   }
   search.lastIterations = iterations;
+  search.probing = false;
 }
 
 }  // namespace
@@ -142,8 +148,53 @@ void PrepareRoot(GameState& game, Search& search) {
   TreeNode& root = search.nodes[search.rootIndex];
   root.turn = Own;
   root.RootFlag = 1;
+  // The root is searched, never a leaf: a proof about it now lies in its children.
+  if (root.isTerminal >= kProvenWin) root.isTerminal = 0;
+  search.rootSolved = RootSolved(search);
   search.rootBoard = game.GameBoard;
 }
+
+namespace {
+
+// Whether the move into c is among allowed; every move is when allowed is null.
+bool Allowed(const std::vector<Move>* allowed, const TreeNode& c) {
+  return !allowed || std::any_of(allowed->begin(), allowed->end(),
+                                 [&c](Move m) { return m.x == c.x && m.y == c.y; });
+}
+
+// The visited root child of the best average among those allowed (every one when allowed is
+// null), or -1. A proven loss competes only when nothing else is left.
+int32_t BestAverage(const Search& search, const std::vector<Move>* allowed) {
+  const TreeNode& root = search.nodes[search.rootIndex];
+  int32_t best = -1, bestLost = -1;
+  float bestAverage = -1000000.0f, bestLostAverage = -1000000.0f;
+  for (int k = 1; k <= root.ChildCount; ++k) {
+    const TreeNode& c = search.nodes[root.child(k)];
+    if (!Allowed(allowed, c) || c.Visits == 0) continue;  // an unevaluated move does not compete
+    if (!allowed) Log("Location: ", [&] { return Describe(c); });
+    const double average = double(c.Total) / c.Visits;
+    const bool lost = c.isTerminal == kProvenLoss;
+    float& to = lost ? bestLostAverage : bestAverage;
+    if (!(to >= average)) {
+      to = static_cast<float>(average);
+      (lost ? bestLost : best) = root.child(k);
+    }
+  }
+  return best >= 0 ? best : bestLost;
+}
+
+// The root child among the allowed ones (every one when allowed is null) that makes five or
+// is a proven win, or -1.
+int32_t ProvenRootWin(const Search& search, const std::vector<Move>* allowed) {
+  const TreeNode& root = search.nodes[search.rootIndex];
+  for (int k = 1; k <= root.ChildCount; ++k) {
+    const TreeNode& c = search.nodes[root.child(k)];
+    if (Allowed(allowed, c) && ProvenWin(c)) return root.child(k);
+  }
+  return -1;
+}
+
+}  // namespace
 
 int32_t FinalChoice(Search& search) {
   const TreeNode& root = search.nodes[search.rootIndex];
@@ -152,23 +203,9 @@ int32_t FinalChoice(Search& search) {
     Log("no children, play root, or forced place score, game end?");
     return -1;
   }
-  // A five in one is always played.
-  for (int k = 1; k <= n; ++k) {
-    const TreeNode& c = search.nodes[root.child(k)];
-    if (c.isTerminal == 1 && c.RolloutScore == kFiveValue) return root.child(k);
-  }
-  float bestAverage = -1000000.0f;
-  int32_t best = -1;
-  for (int k = 1; k <= n; ++k) {
-    const TreeNode& c = search.nodes[root.child(k)];
-    if (c.Visits == 0) continue;  // an unevaluated move does not compete
-    Log("Location: ", [&] { return Describe(c); });
-    const double average = double(c.Total) / c.Visits;
-    if (!(bestAverage >= average)) {
-      bestAverage = static_cast<float>(average);
-      best = root.child(k);
-    }
-  }
+  // A five in one, or a proven win, is always played.
+  if (const int32_t win = ProvenRootWin(search, nullptr); win >= 0) return win;
+  int32_t best = BestAverage(search, nullptr);
   if (best >= 0) return best;
   for (int k = 1; k <= n; ++k)
     if (best < 0 || search.nodes[root.child(k)].S_Score > search.nodes[best].S_Score)
@@ -177,21 +214,8 @@ int32_t FinalChoice(Search& search) {
 }
 
 int32_t FinalChoiceAmong(Search& search, const std::vector<Move>& allowed) {
-  const TreeNode& root = search.nodes[search.rootIndex];
-  float bestAverage = -1000000.0f;
-  int32_t best = -1;
-  for (int k = 1; k <= root.ChildCount; ++k) {
-    const TreeNode& c = search.nodes[root.child(k)];
-    const bool isAllowed = std::any_of(allowed.begin(), allowed.end(),
-                                       [&c](Move m) { return m.x == c.x && m.y == c.y; });
-    if (!isAllowed || c.Visits == 0) continue;
-    const double average = double(c.Total) / c.Visits;
-    if (!(bestAverage >= average)) {
-      bestAverage = static_cast<float>(average);
-      best = root.child(k);
-    }
-  }
-  return best;
+  if (const int32_t win = ProvenRootWin(search, &allowed); win >= 0) return win;
+  return BestAverage(search, &allowed);
 }
 
 Move BestByScan(Search& search, const Board& board, const std::vector<Move>& moves) {

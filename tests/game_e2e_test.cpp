@@ -110,5 +110,20 @@ TEST(GameTest, FullGamesOnEveryBoardSize) {
   }
 }
 
+// The engine's switches reach the search: each one still wins a game, and --help names them.
+TEST(GameTest, EverySwitchPlaysAWholeGame) {
+  const GameSetup setup{"15x15", 15, 300, 120000, true, false, false};
+  for (const char* option : {"--no-tree-probe", "--no-threats", "--vct"}) {
+    testing::EngineProcess engine(testing::EngineCommand() + " " + option);
+    testing::EngineProcess random("python3 '" KESTROVA_RANDOM_ENGINE "' 11");
+    EXPECT_EQ(PlayGame(engine, random, setup), Result::EngineWon) << option;
+    for (testing::EngineProcess* p : {&engine, &random}) p->Send("END\r\n");
+  }
+  testing::EngineProcess help(testing::EngineCommand() + " --help");
+  const std::string usage = help.ReadAll(10000);
+  for (const char* option : {"--no-tree-probe", "--no-threats", "--vct"})
+    EXPECT_NE(usage.find(option), std::string::npos) << usage;
+}
+
 }  // namespace
 }  // namespace kestrova

@@ -234,7 +234,10 @@ TEST(FinalChoiceTest, VisitedChildrenCompeteOnAverage) {
       {{{30, 2, 0, 0, 15}, {15, 1, 0, 0, 15}}, 1},  // equal averages: the earlier
       {{{30, 2, 0, 0, 15}, {0, 0, 90, 0, 0}}, 1},   // an unvisited child does not compete
       {{{0, 0, 50, 0, 0}, {0, 0, 90, 0, 0}, {0, 0, 90, 0, 0}}, 2},  // none visited: S_Score
-      {{{200, 2, 0, 0, 100}, {55, 4, 0, 1, 220}}, 2},  // a five in one beats any average
+      {{{200, 2, 0, 0, 100}, {55, 4, 0, 1, 220}}, 2},             // a five in one beats any average
+      {{{1000, 2, 0, 0, 500}, {440, 2, 0, kProvenWin, 220}}, 2},  // and so does a proven win
+      {{{1000, 2, 0, kProvenLoss, -220}, {-300, 2, 0, 0, -150}}, 2},  // a proven loss is last
+      {{{-440, 2, 0, kProvenLoss, -220}, {-220, 1, 0, kProvenLoss, -220}}, 1},  // unless all are
       {{}, -1},
   };
   for (const auto& [children, expected] : cases) {

@@ -118,8 +118,51 @@ TEST(ThreatSolverVcf, KnownPositions) {
     EXPECT_EQ(c.length ? ValidVcfLine(board, Own, r.line, c.exact) : "", "");
     EXPECT_TRUE(!c.first.x || (r.line[0].x == c.first.x && r.line[0].y == c.first.y));
     if (c.vct < 0) continue;
-    const ThreatResult vct = solver.FindVCT(board, Own, Nodes(1'000'000));
-    EXPECT_EQ(vct.verdict == Verdict::Win ? vct.length() : 0, c.vct);
+    // Both searches by threes: proof numbers and iterative deepening.
+    for (const bool proofNumbers : {true, false}) {
+      SolverOptions options;
+      options.proofNumberVct = proofNumbers;
+      ThreatSolver threes(options);
+      const ThreatResult vct = threes.FindVCT(board, Own, Nodes(1'000'000));
+      EXPECT_EQ(vct.verdict == Verdict::Win ? vct.length() : 0, c.vct) << proofNumbers;
+    }
+  }
+}
+
+// The five cells whose runs hold a stone, or a move about to be made; the rule decides about
+// six in a row.
+TEST(FiveCellsThroughTest, TheFivesOfAStone) {
+  struct Case {
+    const char* name;
+    Rows rows;
+    Move cell;  // protocol coordinates
+    uint8_t side;
+    bool exact;
+    int fives;
+  };
+  const Case cases[] = {
+      {"an open three made a four", {{7, "....XXX"}}, {3, 7}, Own, false, 2},
+      {"a closed one", {{7, "...OXXX"}}, {7, 7}, Own, false, 1},
+      {"the gap of a broken three", {{7, "....XX.X"}}, {6, 7}, Own, false, 2},
+      {"against the edge", {{7, "XXX"}}, {3, 7}, Own, false, 1},
+      {"two lines crossing",
+       {{3, ".......O"}, {4, ".......X"}, {5, ".......X"}, {6, ".......X"}, {7, "...OXXX"}},
+       {7, 7},
+       Own,
+       false,
+       2},
+      {"a stone already there", {{7, "....OOOO"}}, {5, 7}, Opponent, false, 2},
+      {"a five beyond a gap is another stone's", {{7, "XXXX"}}, {6, 7}, Own, false, 0},
+      {"the other side's stones are no help", {{7, "....OOO"}}, {3, 7}, Own, false, 0},
+      {"six in a row counts in freestyle", {{7, ".XX.X.X"}}, {3, 7}, Own, false, 2},
+      {"only five under exact five", {{7, ".XX.X.X"}}, {3, 7}, Own, true, 1},
+  };
+  for (const Case& c : cases) {
+    const Board board = Parse(Pos(15, c.rows));
+    const int cell = (c.cell.x + 1) * kGrid + c.cell.y + 1;
+    EXPECT_EQ(FiveCellsThrough(board, cell, c.side, c.exact ? Rule::ExactFive : Rule::Freestyle),
+              c.fives)
+        << c.name;
   }
 }
 

@@ -46,6 +46,12 @@ struct DefenceResult {
   std::string error;
 };
 
+// The empty cells where a stone of side would make a winning run that holds cell, taken as
+// side's: cell may hold side's stone, or be the empty cell of a move about to be made, whose
+// new fives these are. A search that knows where stones were played reads short wins from
+// these without loading the solver's working state.
+int FiveCellsThrough(const Board& board, int cell, uint8_t side, Rule rule);
+
 struct SolverOptions {
   Rule rule = Rule::Freestyle;
   size_t tableEntries = size_t(1) << 18;
@@ -86,8 +92,12 @@ class ThreatSolver {
   uint64_t Key(Kind kind) const;
   bool OutOfBudget();
 
-  // Iterative deepening on the working state; the line goes to result.
-  Verdict SolveVcf(uint8_t attacker, int maxLength, std::vector<Move>& line);
+  // Iterative deepening on the working state, depth-first by kind's attack, up to maxDepth
+  // attacker moves; the winning line goes to line.
+  Verdict Deepen(Kind kind, uint8_t attacker, int maxDepth, std::vector<Move>& line);
+  Verdict SolveVcf(uint8_t attacker, int maxLength, std::vector<Move>& line) {
+    return Deepen(Kind::Vcf, attacker, maxLength, line);
+  }
   bool VcfAttack(int depth);
   void OrderFours(CellList& moves) const;
   // Whether the line still wins for attacker on the working state (left as it was).

@@ -36,6 +36,26 @@ std::string CheckBoard(const Board& board, uint8_t attacker) {
 
 }  // namespace
 
+int FiveCellsThrough(const Board& board, int cell, uint8_t side, Rule rule) {
+  int n = 0;
+  for (int step : kLineSteps) {
+    // The run through cell ends at lo and hi, the first cells of each side that hold no
+    // stone of side's: only those can complete it. Walls hold none, so the walk stays inside.
+    int lo = cell - step, hi = cell + step;
+    while (board.cells[lo] == side) lo -= step;
+    while (board.cells[hi] == side) hi += step;
+    const int inner = (hi - lo) / step - 1;
+    for (const int e : {lo, hi}) {
+      if (board.cells[e] != Empty) continue;
+      const int out = e == lo ? -step : step;
+      int run = inner + 1;
+      for (int c = e + out; board.cells[c] == side; c += out) ++run;
+      n += IsFiveRun(run, rule);
+    }
+  }
+  return n;
+}
+
 ThreatSolver::ThreatSolver(SolverOptions options)
     : options_(options), table_(options.tableEntries) {}
 
@@ -157,20 +177,21 @@ bool ThreatSolver::VcfAttack(int depth) {
   return won;
 }
 
-Verdict ThreatSolver::SolveVcf(uint8_t attacker, int maxLength, std::vector<Move>& line) {
+Verdict ThreatSolver::Deepen(Kind kind, uint8_t attacker, int maxDepth, std::vector<Move>& line) {
   const uint8_t outerAttacker = attacker_;
   attacker_ = attacker;
   Verdict verdict = Verdict::Unknown;
   const size_t base = path_.size();
-  for (int depth = 1; depth <= maxLength; ++depth) {
+  for (int depth = 1; depth <= maxDepth; ++depth) {
     cut_ = false;
-    if (VcfAttack(depth)) {
+    if (kind == Kind::Vcf ? VcfAttack(depth) : VctAttack(depth)) {
       line.clear();
       for (size_t k = base; k < winLine_.size(); ++k) line.push_back(CellMove(winLine_[k]));
       verdict = Verdict::Win;
       break;
     }
     if (stopped_) break;
+    // Nothing cut short by the depth: no deeper search can find a win either.
     if (!cut_) {
       verdict = Verdict::NoWin;
       break;

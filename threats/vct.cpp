@@ -168,26 +168,7 @@ bool ThreatSolver::VctDefend(int depth) {
 
 Verdict ThreatSolver::SolveVct(uint8_t attacker, std::vector<Move>& line) {
   if (options_.proofNumberVct) return SolveVctPns(attacker, line);
-  const uint8_t outerAttacker = attacker_;
-  attacker_ = attacker;
-  Verdict verdict = Verdict::Unknown;
-  const size_t base = path_.size();
-  for (int depth = 1; depth <= options_.maxVctDepth; ++depth) {
-    cut_ = false;
-    if (VctAttack(depth)) {
-      line.clear();
-      for (size_t k = base; k < winLine_.size(); ++k) line.push_back(CellMove(winLine_[k]));
-      verdict = Verdict::Win;
-      break;
-    }
-    if (stopped_) break;
-    if (!cut_) {
-      verdict = Verdict::NoWin;
-      break;
-    }
-  }
-  attacker_ = outerAttacker;
-  return verdict;
+  return Deepen(Kind::Vct, attacker, options_.maxVctDepth, line);
 }
 
 ThreatResult ThreatSolver::FindVCT(const Board& board, uint8_t attacker,

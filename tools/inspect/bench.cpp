@@ -30,18 +30,76 @@ double Seconds(std::chrono::steady_clock::duration d) {
   return std::chrono::duration<double>(d).count();
 }
 
+// The bench's searches without the tree probe, with it, and with its cost alone (the plain
+// search's trees), in turns on each position so that all three see the same load on a shared
+// machine, each search three times and its fastest run kept. A root the probe solves ends a
+// timed search at once: the speeds are those of the positions it leaves to the search.
+void ProbeSpeeds(const Patterns& patterns, const std::vector<Board>& boards, int64_t iterations,
+                 uint64_t seed) {
+  enum Arm { kPlain, kProbe, kCostOnly };
+  double seconds[3] = {0, 0, 0};
+  int64_t done[3] = {0, 0, 0}, scans[3] = {0, 0, 0}, probes = 0, proofs = 0;
+  int solved = 0;
+  for (size_t k = 0; k < boards.size(); ++k) {
+    double s[3] = {1e9, 1e9, 1e9};
+    int64_t n[3], sc[3];
+    bool rootSolved = false;
+    for (int turn = 0; turn < 9; ++turn) {
+      const int arm = (int(k) + turn) % 3;
+      GameState game;
+      game.GameBoard = boards[k];
+      Search search(patterns, seed + k);
+      const auto start = std::chrono::steady_clock::now();
+      PrepareRoot(game, search);
+      if (arm != kPlain) StartProbing(search);
+      search.probeCostOnly = arm == kCostOnly;
+      for (n[arm] = 0; n[arm] < iterations && !search.storeFull && !search.rootSolved; ++n[arm])
+        Iterate(search, search.rootIndex);
+      s[arm] = std::min(s[arm], Seconds(std::chrono::steady_clock::now() - start));
+      sc[arm] = int64_t(search.scanner.scans);
+      if (arm == kProbe && turn < 3) {
+        probes += search.probes;
+        proofs += search.probeProofs;
+        rootSolved = search.rootSolved;
+      }
+    }
+    solved += rootSolved;
+    if (rootSolved) continue;
+    for (int arm = 0; arm < 3; ++arm) {
+      seconds[arm] += s[arm];
+      done[arm] += n[arm];
+      scans[arm] += sc[arm];
+    }
+  }
+  double rate[3];
+  for (int arm = 0; arm < 3; ++arm) rate[arm] = double(done[arm]) / std::max(seconds[arm], 1e-9);
+  std::printf("Tree probe: %" PRId64 " probes, %" PRId64 " proofs, %d of %zu roots solved\n",
+              probes, proofs, solved, boards.size());
+  std::printf(
+      "Tree probe on the %zu others: %.0f iterations/s with it, %.3f of the plain search's %.0f "
+      "(scans per iteration %.3f with it, %.3f plain); its cost alone %.3f\n",
+      boards.size() - size_t(solved), rate[kProbe], rate[kProbe] / rate[kPlain], rate[kPlain],
+      double(scans[kProbe]) / double(std::max<int64_t>(done[kProbe], 1)),
+      double(scans[kPlain]) / double(std::max<int64_t>(done[kPlain], 1)),
+      rate[kCostOnly] / rate[kPlain]);
+}
+
 }  // namespace
 
 int Bench(int argc, char** argv) {
   int64_t iterations = kDefaultIterations;
   int64_t seed = int64_t(kDefaultSeed);
   ArgParser args("kestrova bench",
-                 "usage: kestrova bench [--iterations N] [--seed S]\n"
+                 "usage: kestrova bench [--iterations N] [--seed S] [--tree-probe]\n"
                  "  fixed searches over fixed positions: node counts, signature, speed\n"
                  "  --iterations N  iterations of each search (default 10000)\n"
-                 "  --seed S        seed of the searches' tie draws (default 20261206)\n");
+                 "  --seed S        seed of the searches' tie draws (default 20261206)\n"
+                 "  --tree-probe    then the same searches with and without the tree probe,\n"
+                 "                  taking turns: their speeds and the probe's proofs\n");
+  bool treeProbe = false;
   args.Integer("--iterations", 1, 1000000000, iterations);
   args.Integer("--seed", 0, INT64_MAX, seed);
+  args.Flag("--tree-probe", treeProbe);
   if (const auto exit = args.Parse(argc, argv)) return *exit;
   const Patterns patterns = BuiltPatterns();
   const std::vector<Board> boards = bench::Boards();
@@ -109,6 +167,7 @@ int Bench(int argc, char** argv) {
   std::printf("Threat solver: %d/%d puzzles solved, %" PRId64 " nodes, %.0f nodes/s\n",
               puzzles.solved, puzzles.total, puzzles.nodes,
               double(puzzles.nodes) / std::max(solveSeconds, 1e-9));
+  if (treeProbe) ProbeSpeeds(patterns, boards, iterations, uint64_t(seed));
   return 0;
 }
 

@@ -21,16 +21,18 @@ namespace kestrova::tools {
 
 int Think(int argc, char** argv) {
   int64_t ms = 7000, maxMemory = 0;
-  bool noThreats = false;
+  bool noThreats = false, noTreeProbe = false;
   ArgParser args("kestrova think",
                  "usage: kestrova think [--ms N] [--max-memory BYTES] < POSITION\n"
                  "  one timed search on a position read on stdin, with its speed and memory\n"
                  "  --ms N              search time, 1 to 7000 (the longest search; default 7000)\n"
                  "  --max-memory BYTES  the engine's memory limit, 0 for none (default 0)\n"
-                 "  --no-threats        the tree search alone, without the threat solver\n");
+                 "  --no-threats        the tree search alone, without the threat solver\n"
+                 "  --no-tree-probe     the solver at the root only, not probing the tree\n");
   args.Integer("--ms", 1, 7000, ms);
   args.Integer("--max-memory", 0, int64_t(1) << 50, maxMemory);
   args.Flag("--no-threats", noThreats);
+  args.Flag("--no-tree-probe", noTreeProbe);
   if (const auto exit = args.Parse(argc, argv)) return *exit;
   const std::string text((std::istreambuf_iterator<char>(std::cin)),
                          std::istreambuf_iterator<char>());
@@ -45,6 +47,7 @@ int Think(int argc, char** argv) {
   Search search(patterns, RandomSeed());
   SetMemoryLimit(search, maxMemory);
   search.useThreats = !noThreats;
+  search.treeProbe = !noTreeProbe;
   SteadyClock clock;
   // A match clock far away: the search runs until ms, the per-turn limit less its margin.
   game.msMatchTime = 10000000;
@@ -93,6 +96,9 @@ int Think(int argc, char** argv) {
     std::printf("scan alone on %zu searched positions: %.0f/s (search: %.2f of it)\n",
                 scanned.size(), double(bareScans) / bareSeconds,
                 (double(search.scanner.scans) / seconds) / (double(bareScans) / bareSeconds));
+  if (search.probes > 0)
+    std::printf("tree probe: %lld probes, %lld proofs\n", (long long)search.probes,
+                (long long)search.probeProofs);
   std::printf("peak resident memory %.1f MiB\n", double(usage.ru_maxrss) / 1024.0);
   return 0;
 }
