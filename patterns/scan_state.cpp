@@ -218,11 +218,11 @@ void ScanState::WorkOutAfresh(CellDetail& detail, const std::array<uint8_t, kSlo
   detail.slot = detail.rawSlot;
   detail.bucket = uint8_t(best);
   detail.side = detail.rawSide;
-  detail.bonusKind = 0;
+  detail.bonusKind = kNoBonus;
   detail.score = bucketValue_[best];
   // A bonus takes two points of 30 and more in different directions.
   if ((directions & (directions - 1)) == 0) return;
-  struct Point {
+  struct Crossing {
     int32_t score;
     uint8_t direction, side, bonusKind;
   };
@@ -235,12 +235,12 @@ void ScanState::WorkOutAfresh(CellDetail& detail, const std::array<uint8_t, kSlo
   }
   BonusOutcome& outcome = outcomes_[(sequence * 0x9E3779B97F4A7C15ULL) >> (64 - kOutcomeBits)];
   if (n > 10 || outcome.sequence != sequence) {
-    Point points[kSlots];
-    Point* group[kSlots];
+    Crossing points[kSlots];
+    Crossing* group[kSlots];
     for (int k = 0; k < n; ++k) {
       const int s = keys[k] & 31;
       const TemplateInfo& info = info_[slots[s]];
-      points[k] = Point{info.value, slotDirection_[s], info.side, 0};
+      points[k] = Crossing{info.value, slotDirection_[s], info.side, kNoBonus};
       group[k] = &points[k];
     }
     CrossingBonuses(group, n);

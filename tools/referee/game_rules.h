@@ -36,9 +36,10 @@ inline bool OnBoard(Point p, int size = BoardSize) {
   return p.x >= 0 && p.x < size && p.y >= 0 && p.y < size;
 }
 
-// What wins, as INFO rule tells the engines: five or more in a row, or exactly five (six
-// or more then win nothing).
-enum Rule : int { kFreestyle = 0, kExactFive = 1 };
+// What wins, as INFO rule's values tell the engines: five or more in a row, or exactly five
+// (six or more then win nothing).
+inline constexpr int kFreestyle = 0;
+inline constexpr int kExactFive = 1;
 
 // Cells are laid out in rows of the largest board whatever the size, so a point's cell
 // never depends on it.
