@@ -40,11 +40,14 @@ std::string Timed(EngineProcess& engine, const std::string& lines, int64_t* ms) 
 const Stones kLost = {{1, 0, 1}, {13, 9, 1}, {1, 1, 2},  {1, 2, 2},  {1, 3, 2},
                       {1, 4, 2}, {14, 9, 2}, {15, 9, 2}, {16, 9, 2}, {17, 9, 2}};
 const Stones kOpening = {{9, 9, 2}, {10, 10, 1}, {10, 9, 2}};
+// The engine can make a four, blocked at one end, that wins nothing: not a forced move.
+const Stones kTemptingFour = {{5, 5, 1},   {6, 5, 1},   {7, 5, 1},  {4, 5, 2},
+                              {10, 10, 2}, {11, 10, 2}, {12, 14, 2}};
 
 // One process for many games, as the Linux runner plays them: START again without END.
 // Each game ends on a lost position answered with no time to think; nothing of it may
-// shorten the next game's first move, nor its second, which are not forced.
-TEST(ProtocolE2E, EveryGameInOneProcessThinksItsFirstMoves) {
+// shorten the tempting four that follows, nor the next game's first two moves: none is forced.
+TEST(ProtocolE2E, EveryGameInOneProcessThinksItsUnforcedMoves) {
   EngineProcess engine;
   for (int game = 0; game < 4; ++game) {
     int64_t ms = 0;
@@ -61,6 +64,10 @@ TEST(ProtocolE2E, EveryGameInOneProcessThinksItsFirstMoves) {
     ASSERT_TRUE(engine.Send("INFO timeout_turn 5\r\n"));
     move = referee::ParseEngineMove(Timed(engine, BoardBlock(kLost), &ms));
     ASSERT_TRUE(move && referee::OnBoard(*move)) << "game " << game;
+    ASSERT_TRUE(engine.Send("INFO timeout_turn 1000\r\n"));
+    move = referee::ParseEngineMove(Timed(engine, BoardBlock(kTemptingFour), &ms));
+    ASSERT_TRUE(move && referee::OnBoard(*move)) << "game " << game;
+    EXPECT_GE(ms, 700) << "the tempting four of game " << game;
   }
 }
 
