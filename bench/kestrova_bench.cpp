@@ -4,11 +4,11 @@
 #include <algorithm>
 #include <vector>
 
-#include "bench/positions.h"
 #include "patterns/scan_state.h"
 #include "search/turn.h"
 #include "threats/puzzles.h"
 #include "threats/threat_solver.h"
+#include "tools/inspect/bench_positions.h"
 
 namespace kestrova {
 namespace {

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "bench/positions.h"
 #include "search/turn.h"
 #include "threats/puzzles.h"
 #include "tools/args.h"
 #include "tools/commands.h"
+#include "tools/inspect/bench_positions.h"
 
 namespace kestrova::tools {
 namespace {

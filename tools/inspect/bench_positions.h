@@ -1,4 +1,5 @@
-// Middle-game positions (40-70 stones) from engine self-play at short time controls.
+// The bench command's middle-game positions (40-70 stones), from engine self-play at short
+// time controls; the benchmark programs search them too.
 // X is the side to move (code 2), O the other side (code 3); line y is protocol y.
 #pragma once
 
