@@ -91,6 +91,11 @@ class ThreatSolver {
   void Remove(int cell);
   uint64_t Key(Kind kind) const;
   bool OutOfBudget();
+  // The attacker has a five to make: the line so far and that cell win.
+  bool FiveNow(uint8_t attacker);
+  // The table already failed this position at depth or more; a failure that was not proven
+  // leaves the search cut.
+  bool FailedBefore(uint64_t key, int depth);
 
   // Iterative deepening on the working state, depth-first by kind's attack, up to maxDepth
   // attacker moves; the winning line goes to line.

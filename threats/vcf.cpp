@@ -103,6 +103,22 @@ bool ThreatSolver::OutOfBudget() {
   return stopped_;
 }
 
+bool ThreatSolver::FiveNow(uint8_t attacker) {
+  CellList fives;
+  index_.FiveCells(attacker, fives);
+  if (fives.empty()) return false;
+  winLine_ = path_;
+  winLine_.push_back(fives[0]);
+  return true;
+}
+
+bool ThreatSolver::FailedBefore(uint64_t key, int depth) {
+  const TableEntry* e = table_.Find(key);
+  if (!e || e->failDepth < depth) return false;
+  if (e->failDepth != kProven) cut_ = true;
+  return true;
+}
+
 void ThreatSolver::OrderFours(CellList& moves) const {
   // Fours near the last attack first: that is where the attack's stones are.
   if (path_.size() < 2) return;
@@ -117,23 +133,14 @@ void ThreatSolver::OrderFours(CellList& moves) const {
 bool ThreatSolver::VcfAttack(int depth) {
   if (OutOfBudget()) return false;
   const uint8_t attacker = attacker_, defender = OtherSide(attacker_);
-  CellList fives;
-  index_.FiveCells(attacker, fives);
-  if (!fives.empty()) {
-    winLine_ = path_;
-    winLine_.push_back(fives[0]);
-    return true;
-  }
+  if (FiveNow(attacker)) return true;
   if (depth < 2) {
     if (index_.HasThreeWindow(attacker)) cut_ = true;
     return false;
   }
   const uint64_t key = Key(Kind::Vcf);
-  if (const TableEntry* e = table_.Find(key); e && e->failDepth >= depth) {
-    if (e->failDepth != kProven) cut_ = true;
-    return false;
-  }
-  CellList threats, moves;
+  if (FailedBefore(key, depth)) return false;
+  CellList threats, moves, fives;
   index_.FiveCells(defender, threats);
   if (threats.size() >= 2) {
     table_.StoreFail(key, kProven);

@@ -53,23 +53,13 @@ bool ThreatSolver::VctMoves(int depth, CellList& moves, bool& threesCut) {
 
 bool ThreatSolver::VctAttack(int depth) {
   if (OutOfBudget()) return false;
-  const uint8_t attacker = attacker_;
-  CellList fives;
-  index_.FiveCells(attacker, fives);
-  if (!fives.empty()) {
-    winLine_ = path_;
-    winLine_.push_back(fives[0]);
-    return true;
-  }
+  if (FiveNow(attacker_)) return true;
   if (depth < 2) {
     cut_ = true;
     return false;
   }
   const uint64_t key = Key(Kind::Vct);
-  if (const TableEntry* e = table_.Find(key); e && e->failDepth >= depth) {
-    if (e->failDepth != kProven) cut_ = true;
-    return false;
-  }
+  if (FailedBefore(key, depth)) return false;
   CellList moves;
   bool threesCut = false;
   if (!VctMoves(depth, moves, threesCut)) {
@@ -80,7 +70,7 @@ bool ThreatSolver::VctAttack(int depth) {
   cut_ = threesCut;
   bool won = false;
   for (int c : moves.cells) {
-    Place(c, attacker);
+    Place(c, attacker_);
     path_.push_back(c);
     won = VctDefend(depth);
     path_.pop_back();
