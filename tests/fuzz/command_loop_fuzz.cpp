@@ -21,13 +21,14 @@ namespace {
 // Time moves on at every reading, by a step that grows with the readings since the last
 // reply, so every search runs a real but short loop of iterations (about ten with the
 // 600 ms turn set below, and about a hundred at most, whatever limits the input sets), and
-// sleeping costs nothing. A move request reads the clock before it touches the board, so
-// the first reading after a reply keeps the position the engine is asked about.
+// sleeping costs nothing. A move request reads the clock before it places its stone, and
+// other commands read it too (INFO time_left), so the last reading before a reply keeps the
+// position the engine was asked about.
 class FakeClock final : public Clock {
  public:
   void Watch(const Board& board) { board_ = &board; }
   int64_t NowMs() override {
-    if (readings_ == 0) asked_ = *board_;
+    asked_ = *board_;
     return now_ += kStepMs * (1 + readings_++ / 4);
   }
   void SleepMs(int64_t ms) override { now_ += ms > 0 ? ms : 0; }
