@@ -17,6 +17,8 @@ struct Engine {
   Patterns patterns;  // built before the search, whose scanner reads it
   GameState game;
   Search search;
+  // Search threads when the manager names none, or names a count that means nothing.
+  int defaultThreads = 1;
 };
 
 }  // namespace kestrova

@@ -299,7 +299,14 @@ void CommandLoop::Play(std::string_view line) {
 void CommandLoop::Info(std::string_view line) {
   const std::string_view key = Field(line, ' ', 2);
   int64_t value = 0;
-  if (!InfoValue(Field(line, ' ', 3), value)) return;  // the previous value stays
+  const bool valid = InfoValue(Field(line, ' ', 3), value);
+  if (key == "thread_num") {
+    // At least one thread, at most one per core; anything else asks for the engine's default.
+    SetThreads(engine_.search, valid && value >= 1 ? value : engine_.defaultThreads);
+    SetMemoryLimit(engine_.search, engine_.game.MaxMemory);  // the helpers' scans count too
+    return;
+  }
+  if (!valid) return;  // the previous value stays
   GameState& game = engine_.game;
   if (key == "timeout_turn") {
     game.msTurnTime = value;

@@ -4,55 +4,130 @@
 #include "search/tree.h"
 
 namespace kestrova {
+namespace {
+
+void ChargeVirtualLoss(Search& search, Worker& worker, int32_t node) {
+  TreeNode& n = search.nodes[node];
+  AtomicAdd(n.Visits, 1);
+  AtomicAdd(n.Total, -kVirtualLoss);
+  worker.lossPath.push_back(node);
+}
+
+// Claims a node for this thread's expansion or evaluation; false when another has it.
+bool Claim(TreeNode& n) {
+  int8_t free = 0;
+  return std::atomic_ref<int8_t>(n.mark).compare_exchange_strong(free, 1,
+                                                                 std::memory_order_acquire);
+}
+
+void Unclaim(TreeNode& n) {
+  Store(n.mark, int8_t(0), std::memory_order_release);
+}
+
+void AddVisit(bool shared, TreeNode& n) {
+  if (shared)
+    AtomicAdd(n.Visits, 1);
+  else
+    n.Visits += 1;
+}
+
+}  // namespace
+
+void DropVirtualLoss(Search& search, Worker& worker) {
+  for (const int32_t node : worker.lossPath) {
+    TreeNode& n = search.nodes[node];
+    AtomicAdd(n.Visits, -1);
+    AtomicAdd(n.Total, kVirtualLoss);
+  }
+  worker.lossPath.clear();
+}
 
 void ComputeUCB1(Search& search, int32_t first, int count, float* scores) {
   // The parent's visits are read once; the scores are worked out in one pass of
   // independent divisions and roots, which the processor runs side by side. Each is
   // computed in double precision and rounded once to the stored float.
-  const double parentVisits = search.nodes[search.nodes[first].ParentID].Visits;
+  const double parentVisits = Load(search.nodes[search.nodes[first].ParentID].Visits);
   double totals[kMaxSPoints], visits[kMaxSPoints], ucb[kMaxSPoints];
   for (int k = 0; k < count; ++k) {
     const TreeNode& c = search.nodes[first + k];
-    totals[k] = c.Total;
-    visits[k] = c.Visits;
+    totals[k] = Load(c.Total);
+    visits[k] = Load(c.Visits);
   }
   for (int k = 0; k < count; ++k)
     ucb[k] = totals[k] / visits[k] + 3.0 * (std::sqrt(parentVisits / visits[k]) - 1.0);
-  for (int k = 0; k < count; ++k)
-    scores[k] = search.nodes[first + k].UCB1_Score = static_cast<float>(ucb[k]);
+  for (int k = 0; k < count; ++k) {
+    scores[k] = static_cast<float>(ucb[k]);
+    Store(search.nodes[first + k].UCB1_Score, scores[k]);
+  }
 }
 
-void Iterate(Search& search, int32_t node) {
+// On several threads each node chosen on the way down is charged a virtual loss, which the
+// backup of the value takes back; a descent that meets a node another thread is expanding
+// or evaluating gives up and takes its virtual loss back.
+void Iterate(Search& search, Worker& worker, int32_t node) {
+  const bool shared = search.sharedTree;
+  worker.lossPath.clear();
   for (;;) {
     TreeNode& n = search.nodes[node];
-    if (n.isTerminal == 1) {
-      n.Visits += 1;
-      n.Total = static_cast<float>(n.RolloutScore);  // replaced, not added to
+    // A node reached through a virtual loss has had this visit counted already.
+    const bool counted = !worker.lossPath.empty();
+    const int8_t terminal = Load(n.isTerminal);
+    if (terminal == 1) {
+      if (!counted) AddVisit(shared, n);
+      Store(n.Total, static_cast<float>(Load(n.RolloutScore)));  // replaced, not added to
       Backpropagate(search, node);
       return;
     }
-    if (n.isTerminal != 0) {  // a proof: the same exact value on every visit
-      n.Visits += 1;
-      n.Total = static_cast<float>(double(n.RolloutScore) * n.Visits);
+    if (terminal != 0) {  // a proof: the same exact value on every visit
+      if (!counted) AddVisit(shared, n);
+      Store(n.Total, static_cast<float>(double(Load(n.RolloutScore)) * Load(n.Visits)));
       Backpropagate(search, node);
       return;
     }
-    if (n.ChildCount == 0) {
-      Expand(search, node);
-      return;
-    }
-    if (n.ChildCount < 0) {
-      Log("Poisoned... null?");
-      return;
-    }
-    const int count = n.ChildCount;
-    const int32_t first = n.FirstChild;
-    for (int32_t c = first; c < first + count; ++c) {
-      const TreeNode& child = search.nodes[c];
-      if (child.Visits == 0) {
-        Rollout(search, c);
+    int32_t count = Load(n.ChildCount, std::memory_order_acquire);
+    if (count == 0) {
+      if (!shared) {
+        Expand(search, worker, node);
         return;
       }
+      if (!Claim(n)) {
+        DropVirtualLoss(search, worker);
+        return;
+      }
+      count = Load(n.ChildCount, std::memory_order_acquire);
+      if (count == 0) {
+        Expand(search, worker, node);  // which gives up the claim
+        return;
+      }
+      Unclaim(n);  // expanded by another thread since it was read
+    }
+    if (count < 0) {
+      Log("Poisoned... null?");
+      if (shared) DropVirtualLoss(search, worker);
+      return;
+    }
+    const int32_t first = n.FirstChild;
+    bool busy = false;
+    for (int32_t c = first; c < first + count; ++c) {
+      TreeNode& child = search.nodes[c];
+      if (Load(child.Visits, std::memory_order_acquire) != 0) continue;
+      if (!shared) {
+        Rollout(search, worker, c);
+        return;
+      }
+      if (Claim(child)) {
+        if (Load(child.Visits, std::memory_order_acquire) == 0) {
+          Rollout(search, worker, c);  // which gives up the claim
+          return;
+        }
+        Unclaim(child);
+      } else {
+        busy = true;  // being evaluated: it has no value to compare yet
+      }
+    }
+    if (busy) {
+      DropVirtualLoss(search, worker);
+      return;
     }
     float scores[kMaxSPoints + 1];
     ComputeUCB1(search, first, count, scores);
@@ -73,16 +148,20 @@ void Iterate(Search& search, int32_t node) {
     if (search.probing) {
       bool lostTie = false;
       for (int t = 1; t <= tieCount; ++t)
-        lostTie = lostTie || search.nodes[ties[t]].isTerminal == kProvenLoss;
+        lostTie = lostTie || Load(search.nodes[ties[t]].isTerminal) == kProvenLoss;
       if (lostTie) {
         for (int k = 0; k < count; ++k)
-          if (search.nodes[first + k].isTerminal == kProvenLoss) scores[k] = -INFINITY;
+          if (Load(search.nodes[first + k].isTerminal) == kProvenLoss) scores[k] = -INFINITY;
         pick();
       }
     }
     // Every move lost: that happens only at the root, and the turn then ends.
-    if (tieCount == 0) return;
-    node = ties[search.rng.Draw(tieCount)];
+    if (tieCount == 0) {
+      if (shared) DropVirtualLoss(search, worker);
+      return;
+    }
+    node = ties[worker.rng.Draw(tieCount)];
+    if (shared) ChargeVirtualLoss(search, worker, node);
   }
 }
 

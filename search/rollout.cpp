@@ -4,53 +4,64 @@
 
 namespace kestrova {
 
-void Rollout(Search& search, int32_t node) {
+// The node is this thread's until its value is published with its first visit.
+void Rollout(Search& search, Worker& worker, int32_t node) {
   SPointList spoints;
-  const int32_t v = ScanNode(search, node, spoints);
+  const int32_t v = ScanNode(search, worker, node, spoints);
   TreeNode& n = search.nodes[node];
   // Seen from the player who moved into the node.
-  n.RolloutScore = n.turn == Opponent ? v : -v;
-  n.Total = static_cast<float>(n.RolloutScore);
-  n.Visits = 1;
-  n.isTerminal = (n.RolloutScore == kFiveValue || n.RolloutScore == -kFiveValue) ? 1 : 0;
-  if (!search.probing) {
-    Backpropagate(search, node);
-    return;
-  }
+  int32_t score = n.turn == Opponent ? v : -v;
+  int8_t terminal = (score == kFiveValue || score == -kFiveValue) ? 1 : 0;
   // A win for the side to move is a loss for the player who moved here, whatever the scan says.
-  const bool proven = n.isTerminal == 0 && ProbeWins(search, n.turn, spoints);
-  if (search.probeCostOnly) {
-    Backpropagate(search, node);
-    return;
+  const bool proven = search.probing && terminal == 0 && ProbeWins(search, worker, n.turn, spoints);
+  if (proven && !search.probeCostOnly) {
+    terminal = kProvenLoss;
+    score = -kFiveValue;
   }
-  if (proven) {
-    n.isTerminal = kProvenLoss;
-    n.RolloutScore = -kFiveValue;
-    n.Total = static_cast<float>(n.RolloutScore);
-  }
+  Store(n.RolloutScore, score);
+  Store(n.Total, static_cast<float>(score));
+  Store(n.isTerminal, terminal);
+  Store(n.Visits, 1, std::memory_order_release);
+  if (search.sharedTree) Store(n.mark, int8_t(0), std::memory_order_release);
   Backpropagate(search, node);
-  if (n.isTerminal != 0) BackupProof(search, node);
+  if (search.probing && !search.probeCostOnly && terminal != 0) BackupProof(search, node);
 }
 
 void Backpropagate(Search& search, int32_t node) {
   const TreeNode& leaf = search.nodes[node];
-  const int32_t s = leaf.RolloutScore;
+  const int32_t s = Load(leaf.RolloutScore);
   const int t = leaf.turn;
+  const bool shared = search.sharedTree;
   int32_t p = leaf.ParentID;
   int32_t d = 1;
   while (search.nodes[p].RootFlag == 0) {
     TreeNode& n = search.nodes[p];
-    const double delta = double(s) - d;
-    n.Total = static_cast<float>(n.turn == t ? double(n.Total) + delta : double(n.Total) - delta);
-    n.Visits += 1;
+    const double delta = n.turn == t ? double(s) - d : -(double(s) - d);
+    if (shared) {
+      // The visit was counted, and a virtual loss charged, on the way down.
+      AtomicAdd(n.Total, static_cast<float>(delta + kVirtualLoss));
+    } else {
+      n.Total = static_cast<float>(double(n.Total) + delta);
+      n.Visits += 1;
+    }
     p = n.ParentID;
     ++d;
   }
   TreeNode& root = search.nodes[p];
-  root.Visits += 1;
   // The root keeps the best value seen since it became the root, not a sum.
-  const auto rounded = static_cast<int32_t>(std::nearbyint(double(root.Total)));
-  root.Total = static_cast<float>(std::max(rounded, s));
+  auto best = [s](float total) {
+    return static_cast<float>(std::max(static_cast<int32_t>(std::nearbyint(double(total))), s));
+  };
+  if (!shared) {
+    root.Visits += 1;
+    root.Total = best(root.Total);
+    return;
+  }
+  AtomicAdd(root.Visits, 1);
+  std::atomic_ref<float> total(root.Total);
+  float seen = total.load(std::memory_order_relaxed);
+  while (!total.compare_exchange_weak(seen, best(seen), std::memory_order_relaxed)) {
+  }
 }
 
 }  // namespace kestrova

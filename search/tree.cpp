@@ -1,6 +1,7 @@
 #include "search/tree.h"
 
 #include <algorithm>
+#include <thread>
 
 #include "core/log.h"
 
@@ -16,8 +17,13 @@ constexpr int64_t kDefaultStoreBytes = int64_t(1) << 30;
 // What the process needs besides the node store: code, stacks, scan buffers, I/O.
 constexpr int64_t kProcessReserve = int64_t(32) << 20;
 constexpr int32_t kNoBest = -300;  // below every S_Score
+constexpr int32_t kMaxStoreNodes = INT32_MAX / 2;
 
 }  // namespace
+
+NodeStore::NodeStore() {
+  blocks_.reserve(kMaxStoreNodes / kBlockNodes + 1);
+}
 
 void NodeStore::resize(int32_t n) {
   const size_t blocksNeeded = (size_t(n) + kBlockNodes - 1) >> kBlockBits;
@@ -46,9 +52,25 @@ uint64_t RandomSeed() {
 }
 
 Search::Search(const Patterns& patterns, uint64_t seed)
-    : scanner(patterns), scanState(scanner), rng(seed) {
+    : Worker(patterns, seed), patterns(patterns), seed(seed) {
   SetMemoryLimit(*this, 0);
   ResetTree(*this);
+}
+
+int ClampThreads(int64_t n) {
+  const int64_t cores = std::max(1u, std::thread::hardware_concurrency());
+  return int(n <= 0 ? cores : std::min(n, cores));
+}
+
+void SetThreads(Search& search, int64_t n) {
+  search.threads = ClampThreads(n);
+  while (int(search.helpers.size()) + 1 < search.threads) {
+    // Each helper draws from its own sequence, fixed by the search's seed.
+    auto worker =
+        std::make_unique<Worker>(search.patterns, search.seed + search.helpers.size() + 1);
+    worker->scanner.SetRule(search.scanner.rule());
+    search.helpers.push_back(std::move(worker));
+  }
 }
 
 void SetMemoryLimit(Search& search, int64_t maxMemoryBytes) {
@@ -57,7 +79,7 @@ void SetMemoryLimit(Search& search, int64_t maxMemoryBytes) {
     storeBytes = std::max(maxMemoryBytes - kProcessReserve, maxMemoryBytes / 2);
   int64_t nodes = storeBytes / int64_t(sizeof(TreeNode));
   nodes -= nodes % NodeStore::kBlockNodes;  // whole blocks only, so no block crosses it
-  search.maxNodes = std::clamp<int64_t>(nodes, NodeStore::kBlockNodes, INT32_MAX / 2);
+  search.maxNodes = std::clamp<int64_t>(nodes, NodeStore::kBlockNodes, kMaxStoreNodes);
 }
 
 void ResetTree(Search& search) {
@@ -72,6 +94,7 @@ void ResetTree(Search& search) {
 void FollowRule(Search& search, Rule rule) {
   if (search.scanner.rule() == rule) return;
   search.scanner.SetRule(rule);
+  for (auto& helper : search.helpers) helper->scanner.SetRule(rule);
   search.solver.SetRule(rule);
   ResetTree(search);  // its terminal nodes were judged by the other rule
 }
@@ -90,22 +113,22 @@ namespace {
 
 // Brings the scan state to the given stones on top of the root board: the stones past
 // the common prefix are taken back, last first, and the new ones placed.
-void MoveScanState(Search& search, const std::vector<PlacedStone>& stones) {
-  ScanState& state = search.scanState;
-  std::vector<PlacedStone>& placed = search.placed;
-  if (search.scanRoot != search.rootBoard) {
+void MoveScanState(const Search& search, Worker& worker, const std::vector<PlacedStone>& stones) {
+  ScanState& state = worker.scanState;
+  std::vector<PlacedStone>& placed = worker.placed;
+  if (worker.scanRoot != search.rootBoard) {
     for (auto s = placed.rbegin(); s != placed.rend(); ++s) state.Set(s->cell, s->before);
     placed.clear();
     // A new turn's root is a stone or two away; anything else is scanned afresh.
     int changed = 0;
     for (int c = 0; c < kCells; ++c)
-      changed += search.scanRoot.cells[c] != search.rootBoard.cells[c];
+      changed += worker.scanRoot.cells[c] != search.rootBoard.cells[c];
     if (changed > 8) {
       state.Reset(search.rootBoard);
     } else {
       for (int c = 0; c < kCells; ++c) state.Set(c, search.rootBoard.cells[c]);
     }
-    search.scanRoot = search.rootBoard;
+    worker.scanRoot = search.rootBoard;
   }
   size_t common = 0;
   while (common < placed.size() && common < stones.size() &&
@@ -125,47 +148,72 @@ void MoveScanState(Search& search, const std::vector<PlacedStone>& stones) {
 
 }  // namespace
 
-int32_t ScanNode(Search& search, int32_t node, SPointList& spoints) {
+int32_t ScanNode(Search& search, Worker& worker, int32_t node, SPointList& spoints) {
   // The stones from the root down to the node, as NodeBoard writes them.
-  std::vector<PlacedStone>& path = search.pathScratch;
+  std::vector<PlacedStone>& path = worker.pathScratch;
   path.clear();
   for (int32_t n = node; n != search.rootIndex && n > 0; n = search.nodes[n].ParentID) {
     const TreeNode& t = search.nodes[n];
     path.push_back(PlacedStone{int16_t(t.x * kGrid + t.y), uint8_t(5 - t.turn), 0});
   }
   std::reverse(path.begin(), path.end());
-  MoveScanState(search, path);
+  MoveScanState(search, worker, path);
 #ifdef KESTROVA_CHECK_INCREMENTAL
   Board board;
   NodeBoard(search, node, board);
-  if (board != search.scanState.board()) {
+  if (board != worker.scanState.board()) {
     std::fprintf(stderr, "the scan state is not on the board of node %d\n", node);
     std::abort();
   }
 #endif
-  return search.scanner.FindSPoints(search.scanState, spoints, search.nodes[node].turn);
+  return worker.scanner.FindSPoints(worker.scanState, spoints, search.nodes[node].turn);
 }
 
-void Expand(Search& search, int32_t node) {
+namespace {
+
+// Reserves count new nodes at the end of the store, or returns -1 when it is full.
+int32_t ReserveChildren(Search& search, int32_t count) {
+  std::unique_lock<std::mutex> lock(search.growth, std::defer_lock);
+  if (search.sharedTree) lock.lock();
+  const int32_t last = Load(search.lastNodeIndex);
+  if (int64_t(last) + count + 1 > search.maxNodes) {
+    Store(search.storeFull, true);
+    return -1;
+  }
+  search.nodes.resize(last + count + 1);
+  Store(search.lastNodeIndex, last + count);
+  return last + 1;
+}
+
+}  // namespace
+
+// On several threads, the node (and so each new child until it is evaluated) is claimed by
+// the thread that expands it: the children are published with the count, all at once.
+void Expand(Search& search, Worker& worker, int32_t node) {
   SPointList spoints;
   const int turn = search.nodes[node].turn;
-  ScanNode(search, node, spoints);
+  ScanNode(search, worker, node, spoints);
   const int32_t count = spoints.count();
+  const bool shared = search.sharedTree;
   if (count == 0) {
     Log("Expand returned no childred");
-    search.nodes[node].ChildCount -= 1;
+    Store(search.nodes[node].ChildCount, -1, std::memory_order_release);
+    if (shared) {
+      Store(search.nodes[node].mark, int8_t(0));
+      DropVirtualLoss(search, worker);
+    }
     return;
   }
-  if (int64_t(search.lastNodeIndex) + count + 1 > search.maxNodes) {
-    search.storeFull = true;
+  const int32_t first = ReserveChildren(search, count);
+  if (first < 0) {
+    if (shared) {
+      Store(search.nodes[node].mark, int8_t(0));
+      DropVirtualLoss(search, worker);
+    }
     return;
   }
   const int childTurn = turn == Own ? Opponent : Own;
-  const int32_t first = search.lastNodeIndex + 1;
-  search.nodes.resize(search.lastNodeIndex + count + 1);
   TreeNode& parent = search.nodes[node];
-  parent.ChildCount = count;
-  parent.FirstChild = first;
   int32_t best = -1, bestScore = kNoBest;
   for (int i = 1; i <= count; ++i) {
     const SPoint& point = spoints[i];
@@ -181,8 +229,11 @@ void Expand(Search& search, int32_t node) {
       best = k;
     }
   }
-  search.lastNodeIndex += count;
-  Rollout(search, best);
+  if (shared) search.nodes[best].mark = 1;  // evaluated below, by this thread
+  parent.FirstChild = first;
+  Store(parent.ChildCount, count, std::memory_order_release);
+  if (shared) Store(parent.mark, int8_t(0));
+  Rollout(search, worker, best);
 }
 
 bool TreeComplete(const Search& search, int32_t node) {
@@ -190,9 +241,10 @@ bool TreeComplete(const Search& search, int32_t node) {
   while (!stack.empty()) {
     const TreeNode& n = search.nodes[stack.back()];
     stack.pop_back();
-    if (n.isTerminal != 0 || n.ChildCount < 0) continue;
-    if (n.ChildCount == 0 || n.Visits == 0) return false;  // unexpanded or unevaluated
-    for (int k = 1; k <= n.ChildCount; ++k) stack.push_back(n.child(k));
+    const int32_t count = Load(n.ChildCount, std::memory_order_acquire);
+    if (Load(n.isTerminal) != 0 || count < 0) continue;
+    if (count == 0 || Load(n.Visits) == 0) return false;  // unexpanded or unevaluated
+    for (int k = 1; k <= count; ++k) stack.push_back(n.child(k));
   }
   return true;
 }
@@ -200,14 +252,14 @@ bool TreeComplete(const Search& search, int32_t node) {
 void CompactTree(Search& search) {
   NodeStore& nodes = search.nodes;
   const int32_t root = search.rootIndex;
-  nodes[root].keep = 1;
+  nodes[root].mark = 1;
   int32_t next = 0;
   // Kept nodes move down in creation order, so siblings stay consecutive and every node
   // lands at or below its old index: nothing unread is overwritten.
   for (int32_t old = root; old <= search.lastNodeIndex; ++old) {
-    if (!nodes[old].keep) continue;
+    if (!nodes[old].mark) continue;
     TreeNode n = nodes[old];
-    n.keep = 0;
+    n.mark = 0;
     const int32_t now = next++;
     if (old == root) {
       n.ParentID = 0;
@@ -216,7 +268,7 @@ void CompactTree(Search& search) {
     }
     for (int k = 1; k <= n.ChildCount; ++k) {
       TreeNode& c = nodes[n.child(k)];
-      c.keep = 1;
+      c.mark = 1;
       c.ParentID = now;
     }
     nodes[now] = n;

@@ -1,8 +1,10 @@
 // The search tree: nodes in one index-addressed store, children of a node consecutive.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <vector>
 
@@ -28,11 +30,32 @@ struct TreeNode {
   int8_t turn;
   int8_t RootFlag;
   int8_t isTerminal;  // 0 open, 1 a five on the board, kProvenWin or kProvenLoss
-  int8_t keep;        // mark used only while the store is compacted
+  // Set while the store is compacted (a node kept), and during a search on several
+  // threads while one of them expands or evaluates the node (a claim).
+  int8_t mark;
 
   // Child number k, counted from 1 as in the child list.
   int32_t child(int k) const { return FirstChild + k - 1; }
 };
+
+// Node fields that search threads share are read and written through these. On one thread
+// a relaxed atomic load or store is a plain move, so the single-threaded search pays nothing.
+template <class T>
+T Load(const T& field, std::memory_order order = std::memory_order_relaxed) {
+  return std::atomic_ref<T>(const_cast<T&>(field)).load(order);
+}
+template <class T>
+void Store(T& field, T value, std::memory_order order = std::memory_order_relaxed) {
+  std::atomic_ref<T>(field).store(value, order);
+}
+template <class T>
+void AtomicAdd(T& field, T delta) {
+  std::atomic_ref<T>(field).fetch_add(delta, std::memory_order_relaxed);
+}
+
+// What a descent on several threads charges each node it passes, taken back when its value
+// is backed up: the value of a lost game, so the other threads look elsewhere meanwhile.
+constexpr float kVirtualLoss = float(kFiveValue);
 
 // Proofs of the tree probe, for the player who moved into the node. A proven node is a leaf
 // of exact value, kFiveValue or -kFiveValue, on every visit.
@@ -41,14 +64,18 @@ constexpr int8_t kProvenLoss = 3;
 
 // A five made by the move into the node wins as surely as a proof.
 inline bool ProvenWin(const TreeNode& n) {
-  return n.isTerminal == kProvenWin || (n.isTerminal == 1 && n.RolloutScore == kFiveValue);
+  const int8_t terminal = Load(n.isTerminal);
+  return terminal == kProvenWin || (terminal == 1 && Load(n.RolloutScore) == kFiveValue);
 }
 
-// Blocks of nodes, so growth never moves or copies the nodes already made.
+// Blocks of nodes, so growth never moves or copies the nodes already made; the list of
+// blocks has room for the largest store from the start, so a search thread reading a node
+// never meets the list being moved by another thread that grows it.
 class NodeStore {
  public:
   static constexpr int kBlockBits = 15;
   static constexpr int32_t kBlockNodes = 1 << kBlockBits;
+  NodeStore();
 
   TreeNode& operator[](int32_t i) { return blocks_[i >> kBlockBits][i & (kBlockNodes - 1)]; }
   const TreeNode& operator[](int32_t i) const {
@@ -82,7 +109,29 @@ struct PlacedStone {
   uint8_t code, before;
 };
 
-struct Search {
+// What each search thread has of its own: the scan of the node it is at, its random draws,
+// its counts.
+struct Worker {
+  Worker(const Patterns& patterns, uint64_t seed)
+      : scanner(patterns), scanState(scanner), rng(seed) {}
+
+  Scanner scanner;
+  // The windows of the last node scanned: scanRoot plus the stones of placed. The next
+  // node is reached through the deepest node the two paths share.
+  ScanState scanState;
+  Board scanRoot{};
+  std::vector<PlacedStone> placed;
+  std::vector<PlacedStone> pathScratch;
+  Rng rng;
+  int64_t probes = 0;  // nodes probed, and the proofs found there
+  int64_t probeProofs = 0;
+  // The nodes this thread's descent has charged a virtual loss, root side first.
+  std::vector<int32_t> lossPath;
+};
+
+// The tree and everything the search threads share; the search's own worker is the first
+// thread's, and helpers holds one more for each further thread.
+struct Search : Worker {
   Search(const Patterns& patterns, uint64_t seed);
 
   NodeStore nodes;
@@ -93,14 +142,17 @@ struct Search {
   bool storeFull = false;      // an expansion was refused: the node store hit its bound
   int64_t lastIterations = 0;  // iterations of the last searched turn, for the speed figures
   int64_t maxNodes = 0;        // the bound of the node store, in nodes
-  Scanner scanner;
-  // The windows of the last node scanned: scanRoot plus the stones of placed. The next
-  // node is reached through the deepest node the two paths share.
-  ScanState scanState;
-  Board scanRoot{};
-  std::vector<PlacedStone> placed;
-  std::vector<PlacedStone> pathScratch;
-  Rng rng;
+  const Patterns& patterns;
+  uint64_t seed;
+  // Search threads of a timed search; the fixed-iteration search always runs on one.
+  int threads = 1;
+  // True while several threads search the tree: statistics are then added atomically and
+  // each descent charges its path a virtual loss.
+  bool sharedTree = false;
+  std::vector<std::unique_ptr<Worker>> helpers;
+  std::mutex growth;  // taken by a thread that adds children to the store
+  // Set from outside (END, end of input) to end the search under way at its next pass.
+  std::atomic<bool> stopRequested{false};
   // Consulted before each searched turn; off, the turn is the tree search alone.
   bool useThreats = true;
   // Threes too, not only fours: off, since the VCT's defences are too often undecided within
@@ -115,8 +167,6 @@ struct Search {
   bool rootSolved = false;     // a root move is a proven win, or every one a proven loss
   bool rootFiveCell = false;   // either side could make five on the root's board
   bool probeCostOnly = false;  // for measuring: probe, but keep the plain search's tree
-  int64_t probes = 0;          // nodes probed, and the proofs found there
-  int64_t probeProofs = 0;
   ThreatSolver solver;
 };
 
@@ -127,26 +177,46 @@ void ResetTree(Search& search);
 // another rule is discarded.
 void FollowRule(Search& search, Rule rule);
 
+// The number of search threads for a request of n: 0 or less means one per core, and no
+// more than the machine has cores.
+int ClampThreads(int64_t n);
+
 // The board of a node at or below the current root.
 void NodeBoard(const Search& search, int32_t node, Board& board);
 
-// Scans the board of a node at or below the current root, from the maintained windows.
-int32_t ScanNode(Search& search, int32_t node, SPointList& spoints);
+// Scans the board of a node at or below the current root, from the worker's maintained
+// windows.
+int32_t ScanNode(Search& search, Worker& worker, int32_t node, SPointList& spoints);
 
-void Expand(Search& search, int32_t node);
-void Rollout(Search& search, int32_t node);
+// Each runs on the given worker's scan; without one, on the search's own (the first thread).
+void Expand(Search& search, Worker& worker, int32_t node);
+void Rollout(Search& search, Worker& worker, int32_t node);
+void Iterate(Search& search, Worker& worker, int32_t node);
+inline void Expand(Search& search, int32_t node) {
+  Expand(search, search, node);
+}
+inline void Rollout(Search& search, int32_t node) {
+  Rollout(search, search, node);
+}
+inline void Iterate(Search& search, int32_t node) {
+  Iterate(search, search, node);
+}
 void Backpropagate(Search& search, int32_t node);
+// Takes back the virtual loss of a descent that ends without a value to back up.
+void DropVirtualLoss(Search& search, Worker& worker);
 // Stores the selection score of each of a node's count children, first to last, in its
 // UCB1_Score and in scores; every child has been visited.
 void ComputeUCB1(Search& search, int32_t first, int count, float* scores);
-void Iterate(Search& search, int32_t node);
+
+// Sets the number of threads of the timed search (clamped), making the helpers' workers.
+void SetThreads(Search& search, int64_t n);
 
 // Turns the probe on for a search from the current root.
 void StartProbing(Search& search);
 // While search.probing: whether the side to move at the node whose board the scan state holds
 // (reached from the root through search.placed) and whose candidates are spoints wins by a
 // five now, or by a move that makes two. Both are proofs: nothing the other side does helps.
-bool ProbeWins(Search& search, int turn, const SPointList& spoints);
+bool ProbeWins(Search& search, Worker& worker, int turn, const SPointList& spoints);
 // Backs up the proof of a node just proven (or just found to hold a five): its parent is lost
 // for the player who moved into it when this node is won, and won when every child is lost.
 // Stops below the root, whose verdict goes to search.rootSolved.

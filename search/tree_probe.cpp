@@ -13,9 +13,10 @@ constexpr int32_t kDoubleFiveScore = 60 + kSameSideLift;
 
 // Whether side has a five cell on the node's board: one the root had and nobody filled, or
 // one whose run holds a stone played since.
-bool HasFiveCell(const Search& search, const Board& board, uint8_t side, Rule rule) {
+bool HasFiveCell(const Search& search, const Worker& worker, const Board& board, uint8_t side,
+                 Rule rule) {
   if (search.rootFiveCell) return true;  // rare enough to be taken as one
-  for (const PlacedStone& s : search.placed)
+  for (const PlacedStone& s : worker.placed)
     if (s.code == side && FiveCellsThrough(board, s.cell, side, rule) > 0) return true;
   return false;
 }
@@ -23,15 +24,17 @@ bool HasFiveCell(const Search& search, const Board& board, uint8_t side, Rule ru
 // Proves node, unproven so far, won or lost for the player who moved into it: its value is
 // exact from now on.
 void MarkProven(TreeNode& n, int8_t proof) {
-  n.isTerminal = proof;
-  n.RolloutScore = proof == kProvenWin ? kFiveValue : -kFiveValue;
-  n.Total = static_cast<float>(double(n.RolloutScore) * n.Visits);
+  const int32_t score = proof == kProvenWin ? kFiveValue : -kFiveValue;
+  Store(n.RolloutScore, score);
+  Store(n.Total, static_cast<float>(double(score) * Load(n.Visits)));
+  Store(n.isTerminal, proof);
 }
 
 bool AllChildrenLost(const Search& search, const TreeNode& n) {
-  if (n.ChildCount <= 0) return false;
-  for (int k = 1; k <= n.ChildCount; ++k)
-    if (search.nodes[n.child(k)].isTerminal != kProvenLoss) return false;
+  const int32_t count = Load(n.ChildCount, std::memory_order_acquire);
+  if (count <= 0) return false;
+  for (int k = 1; k <= count; ++k)
+    if (Load(search.nodes[n.child(k)].isTerminal) != kProvenLoss) return false;
   return true;
 }
 
@@ -44,11 +47,11 @@ void StartProbing(Search& search) {
       FiveCells(search.rootBoard, Own, x, y) + FiveCells(search.rootBoard, Opponent, x, y) > 0;
 }
 
-bool ProbeWins(Search& search, int turn, const SPointList& spoints) {
-  const Board& board = search.scanState.board();
+bool ProbeWins(Search& search, Worker& worker, int turn, const SPointList& spoints) {
+  const Board& board = worker.scanState.board();
   const uint8_t side = static_cast<uint8_t>(turn), other = OtherSide(side);
   const Rule rule = search.solver.options().rule;
-  ++search.probes;
+  ++worker.probes;
   // The listed points hold the five cells and the fours worth looking at: a five wins at
   // once, a move that makes two fives wins unless the other side has a five first.
   bool doubleFive = false;
@@ -56,14 +59,14 @@ bool ProbeWins(Search& search, int turn, const SPointList& spoints) {
     const SPoint& p = spoints[k];
     const int cell = p.x * kGrid + p.y;
     if (p.ofMover && p.score >= kFourScore && MakesFive(board, cell, side, rule)) {
-      ++search.probeProofs;
+      ++worker.probeProofs;
       return true;
     }
     doubleFive = doubleFive || (p.ofMover && p.score >= kDoubleFiveScore &&
                                 FiveCellsThrough(board, cell, side, rule) >= 2);
   }
-  if (!doubleFive || HasFiveCell(search, board, other, rule)) return false;
-  ++search.probeProofs;
+  if (!doubleFive || HasFiveCell(search, worker, board, other, rule)) return false;
+  ++worker.probeProofs;
   return true;
 }
 
@@ -77,10 +80,10 @@ void BackupProof(Search& search, int32_t node) {
     const bool won = ProvenWin(n);
     if (!won && !AllChildrenLost(search, parent)) return;
     if (p == search.rootIndex) {
-      search.rootSolved = true;
+      Store(search.rootSolved, true);
       return;
     }
-    if (parent.isTerminal != 0) return;
+    if (Load(parent.isTerminal) != 0) return;
     MarkProven(parent, won ? kProvenLoss : kProvenWin);
     node = p;
   }
@@ -88,7 +91,8 @@ void BackupProof(Search& search, int32_t node) {
 
 bool RootSolved(const Search& search) {
   const TreeNode& root = search.nodes[search.rootIndex];
-  for (int k = 1; k <= root.ChildCount; ++k)
+  const int32_t count = Load(root.ChildCount, std::memory_order_acquire);
+  for (int k = 1; k <= count; ++k)
     if (ProvenWin(search.nodes[root.child(k)])) return true;
   return AllChildrenLost(search, root);
 }

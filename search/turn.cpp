@@ -4,6 +4,7 @@
 
 #include "core/log.h"
 #include "search/root_threats.h"
+#include "search/threads.h"
 
 namespace kestrova {
 namespace {
@@ -63,46 +64,54 @@ TurnResult FinishTurn(GameState& game, Search& search, Clock& clock, int x, int 
   return PlaceOwn(game, x, y);
 }
 
-// Runs iterations on the root until the stop rule of the time band fires.
+// Runs iterations on the root until the stop rule of the time band fires. With more threads
+// the helpers iterate on the same tree until this thread, which keeps the clock, stops.
 void RunSearch(GameState& game, Search& search, Clock& clock) {
   if (search.useThreats && search.treeProbe) StartProbing(search);
-  int64_t iterations = 0;
-  int32_t LastTreeSize = 0;
-  auto twoMore = [&search] {
-    Iterate(search, search.rootIndex);
-    Iterate(search, search.rootIndex);
-  };
-  const int64_t msTurnTime = TurnLimit(game);
-  for (;;) {
-    const int64_t elapsed = clock.NowMs() - game.TurnStartTime;
-    const int64_t msRemainingTurnTime = msTurnTime - elapsed;
-    const int64_t msRemainingGameTime = RemainingGameTime(game, elapsed);
-    const StopRule rule =
-        TimeBandRule(elapsed, msTurnTime, msRemainingTurnTime, msRemainingGameTime);
-    if (rule == StopRule::StopAfterTwoMore) twoMore();
-    if (rule != StopRule::Continue) break;
-    Iterate(search, search.rootIndex);
-    ++iterations;
-    if (search.storeFull) {
-      Log("Search Complete");
-      break;
-    }
-    if (search.probing && search.rootSolved) {
-      Log("Root solved");
-      break;
-    }
-    if (iterations % 200 == 0) {
-      Log("Tree Size ", search.lastNodeIndex, " iterations ", iterations);
-      // A tree that stopped growing may only be circling round its terminal leaves while
-      // other lines are still open: only a finished tree ends the search early.
-      if (search.lastNodeIndex == LastTreeSize && TreeComplete(search, search.rootIndex)) {
+  search.lastIterations = SearchWithHelpers(search, -1, [&] {
+    int64_t iterations = 0;
+    int32_t LastTreeSize = 0;
+    auto twoMore = [&search] {
+      Iterate(search, search.rootIndex);
+      Iterate(search, search.rootIndex);
+    };
+    const int64_t msTurnTime = TurnLimit(game);
+    for (;;) {
+      if (search.stopRequested.load(std::memory_order_relaxed)) {
+        Log("Stop requested");
+        break;
+      }
+      const int64_t elapsed = clock.NowMs() - game.TurnStartTime;
+      const int64_t msRemainingTurnTime = msTurnTime - elapsed;
+      const int64_t msRemainingGameTime = RemainingGameTime(game, elapsed);
+      const StopRule rule =
+          TimeBandRule(elapsed, msTurnTime, msRemainingTurnTime, msRemainingGameTime);
+      if (rule == StopRule::StopAfterTwoMore) twoMore();
+      if (rule != StopRule::Continue) break;
+      Iterate(search, search.rootIndex);
+      ++iterations;
+      if (Load(search.storeFull)) {
         Log("Search Complete");
         break;
       }
-      LastTreeSize = search.lastNodeIndex;
+      if (search.probing && Load(search.rootSolved)) {
+        Log("Root solved");
+        break;
+      }
+      if (iterations % 200 == 0) {
+        const int32_t treeSize = Load(search.lastNodeIndex);
+        Log("Tree Size ", treeSize, " iterations ", iterations);
+        // A tree that stopped growing may only be circling round its terminal leaves while
+        // other lines are still open: only a finished tree ends the search early.
+        if (treeSize == LastTreeSize && TreeComplete(search, search.rootIndex)) {
+          Log("Search Complete");
+          break;
+        }
+        LastTreeSize = treeSize;
+      }
     }
-  }
-  search.lastIterations = iterations;
+    return iterations;
+  });
   search.probing = false;
 }
 
@@ -237,6 +246,19 @@ int32_t SearchFixed(GameState& game, Search& search, int64_t iterations) {
   FollowRule(search, game.rule);
   PrepareRoot(game, search);
   for (int64_t k = 0; k < iterations && !search.storeFull; ++k) Iterate(search, search.rootIndex);
+  return FinalChoice(search);
+}
+
+int32_t SearchFixedOnThreads(GameState& game, Search& search, int64_t iterations) {
+  FollowRule(search, game.rule);
+  PrepareRoot(game, search);
+  const int64_t share = iterations / std::max(1, search.threads);
+  search.lastIterations = SearchWithHelpers(search, share, [&] {
+    int64_t k = 0;
+    for (; k < iterations - share * (search.threads - 1) && !Load(search.storeFull); ++k)
+      Iterate(search, search.rootIndex);
+    return k;
+  });
   return FinalChoice(search);
 }
 

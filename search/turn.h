@@ -39,6 +39,10 @@ Move BestByScan(Search& search, const Board& board, const std::vector<Move>& mov
 // bench's deterministic search. Returns the chosen root child, or -1.
 int32_t SearchFixed(GameState& game, Search& search, int64_t iterations);
 
+// The same number of iterations shared among search.threads threads: not replayable, for
+// measuring the threads' speed.
+int32_t SearchFixedOnThreads(GameState& game, Search& search, int64_t iterations);
+
 // The no-candidate cell: first empty cell with both indices in 2..20.
 bool FallbackCell(const Board& board, int& x, int& y);
 

@@ -52,7 +52,7 @@ struct Line {
     }
     search.lastNodeIndex = int32_t(moves.size());
     StartProbing(search);
-    ScanNode(search, search.lastNodeIndex, spoints);
+    ScanNode(search, search, search.lastNodeIndex, spoints);
   }
   int turn() const { return search.nodes[search.lastNodeIndex].turn; }
   Search search;
@@ -131,7 +131,7 @@ TEST(TreeProbeTest, WinsInOneOrTwoAtANode) {
       list.items[0].score = 1;
       list.items[1] = SPoint{c.onlyPoint.x + 1, c.onlyPoint.y + 1, 70, 0, 0, line.turn(), 0, 1};
     }
-    EXPECT_EQ(ProbeWins(line.search, line.turn(), list), c.wins) << c.name;
+    EXPECT_EQ(ProbeWins(line.search, line.search, line.turn(), list), c.wins) << c.name;
     EXPECT_EQ(line.search.probeProofs, c.wins ? 1 : 0) << c.name;
   }
 }

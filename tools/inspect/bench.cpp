@@ -84,22 +84,57 @@ void ProbeSpeeds(const Patterns& patterns, const std::vector<Board>& boards, int
       rate[kCostOnly] / rate[kPlain]);
 }
 
+// The bench's searches on 1, 2, ... maxThreads threads sharing one tree, in turns on each
+// position so that every count sees the same load, each three times and its fastest kept.
+void ThreadSpeeds(const Patterns& patterns, const std::vector<Board>& boards, int64_t iterations,
+                  uint64_t seed, int maxThreads) {
+  std::vector<double> seconds(size_t(maxThreads) + 1, 0);
+  std::vector<int64_t> done(size_t(maxThreads) + 1, 0);
+  for (size_t k = 0; k < boards.size(); ++k) {
+    for (int threads = 1; threads <= maxThreads; ++threads) {
+      double fastest = 1e9;
+      int64_t made = 0;
+      for (int run = 0; run < 3; ++run) {
+        GameState game;
+        game.GameBoard = boards[k];
+        Search search(patterns, seed + k);
+        SetThreads(search, threads);
+        const auto start = std::chrono::steady_clock::now();
+        SearchFixedOnThreads(game, search, iterations);
+        const double took = Seconds(std::chrono::steady_clock::now() - start);
+        if (took < fastest) fastest = took, made = search.lastIterations;
+      }
+      seconds[size_t(threads)] += fastest;
+      done[size_t(threads)] += made;
+    }
+  }
+  for (int threads = 1; threads <= maxThreads; ++threads) {
+    const double rate = double(done[size_t(threads)]) / seconds[size_t(threads)];
+    std::printf("Threads %d: %.0f iterations/s (%.2f of one thread)\n", threads, rate,
+                rate / (double(done[1]) / seconds[1]));
+  }
+}
+
 }  // namespace
 
 int Bench(int argc, char** argv) {
   int64_t iterations = kDefaultIterations;
   int64_t seed = int64_t(kDefaultSeed);
   ArgParser args("kestrova bench",
-                 "usage: kestrova bench [--iterations N] [--seed S] [--tree-probe]\n"
+                 "usage: kestrova bench [--iterations N] [--seed S] [--tree-probe] [--threads N]\n"
                  "  fixed searches over fixed positions: node counts, signature, speed\n"
                  "  --iterations N  iterations of each search (default 10000)\n"
                  "  --seed S        seed of the searches' tie draws (default 20261206)\n"
                  "  --tree-probe    then the same searches with and without the tree probe,\n"
-                 "                  taking turns: their speeds and the probe's proofs\n");
+                 "                  taking turns: their speeds and the probe's proofs\n"
+                 "  --threads N     then the same searches on 1 to N threads sharing one tree,\n"
+                 "                  taking turns: iterations per second of each count\n");
   bool treeProbe = false;
+  int64_t maxThreads = 0;
   args.Integer("--iterations", 1, 1000000000, iterations);
   args.Integer("--seed", 0, INT64_MAX, seed);
   args.Flag("--tree-probe", treeProbe);
+  args.Integer("--threads", 1, 1024, maxThreads);
   if (const auto exit = args.Parse(argc, argv)) return *exit;
   const Patterns patterns = BuiltPatterns();
   const std::vector<Board> boards = bench::Boards();
@@ -171,6 +206,9 @@ int Bench(int argc, char** argv) {
               puzzles.solved, puzzles.total, puzzles.nodes,
               double(puzzles.nodes) / std::max(solveSeconds, 1e-9));
   if (treeProbe) ProbeSpeeds(patterns, boards, iterations, uint64_t(seed));
+  // No more threads than the machine has cores: more would only take turns on them.
+  if (maxThreads > 0)
+    ThreadSpeeds(patterns, boards, iterations, uint64_t(seed), ClampThreads(maxThreads));
   return 0;
 }
 

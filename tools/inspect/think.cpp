@@ -20,19 +20,21 @@
 namespace kestrova::tools {
 
 int Think(int argc, char** argv) {
-  int64_t ms = 7000, maxMemory = 0;
+  int64_t ms = 7000, maxMemory = 0, threads = 0;
   bool noThreats = false, noTreeProbe = false;
   ArgParser args("kestrova think",
-                 "usage: kestrova think [--ms N] [--max-memory BYTES] < POSITION\n"
+                 "usage: kestrova think [--ms N] [--max-memory BYTES] [--threads N] < POSITION\n"
                  "  one timed search on a position read on stdin, with its speed and memory\n"
                  "  --ms N              search time, 1 to 7000 (the longest search; default 7000)\n"
                  "  --max-memory BYTES  the engine's memory limit, 0 for none (default 0)\n"
                  "  --no-threats        the tree search alone, without the threat solver\n"
-                 "  --no-tree-probe     the solver at the root only, not probing the tree\n");
+                 "  --no-tree-probe     the solver at the root only, not probing the tree\n"
+                 "  --threads N         search threads, 0 for one per core (default 0)\n");
   args.Integer("--ms", 1, 7000, ms);
   args.Integer("--max-memory", 0, int64_t(1) << 50, maxMemory);
   args.Flag("--no-threats", noThreats);
   args.Flag("--no-tree-probe", noTreeProbe);
+  args.Integer("--threads", 0, 1024, threads);
   if (const auto exit = args.Parse(argc, argv)) return *exit;
   const std::string text((std::istreambuf_iterator<char>(std::cin)),
                          std::istreambuf_iterator<char>());
@@ -45,6 +47,7 @@ int Think(int argc, char** argv) {
   game.boardSize = PlayingSize(game.GameBoard);
   const Patterns patterns = BuiltPatterns();
   Search search(patterns, RandomSeed());
+  SetThreads(search, threads);
   SetMemoryLimit(search, maxMemory);
   search.useThreats = !noThreats;
   search.treeProbe = !noTreeProbe;
@@ -54,7 +57,8 @@ int Think(int argc, char** argv) {
   game.msTurnTime = ms;
   while (game.msTurnTime - TurnReserve(game.msTurnTime) < ms) ++game.msTurnTime;
   game.TurnStartTime = clock.NowMs();
-  const std::string reply = MoveReply(PlayTurn(game, search, clock));
+  const TurnResult turn = PlayTurn(game, search, clock);
+  const std::string reply = MoveReply(turn);
   // A forced move can come within the clock's first millisecond: rates then count it as one.
   const double seconds = std::max<double>(1, double(game.GameRunningTime)) / 1000.0;
   const int64_t nodes = int64_t(search.lastNodeIndex) + 1;
@@ -85,6 +89,11 @@ int Think(int argc, char** argv) {
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
   std::printf("move %s\n", reply.c_str());
+  if (!turn.played) {
+    std::fprintf(stderr, "kestrova think: %s\n", turn.error.c_str());
+    return 1;
+  }
+  std::printf("threads %d\n", search.threads);
   std::printf("time %.3f s\n", double(game.GameRunningTime) / 1000.0);
   std::printf("iterations %lld (%.0f/s)\n", (long long)search.lastIterations,
               double(search.lastIterations) / seconds);

@@ -29,7 +29,8 @@ constexpr const char* kPlayUsage =
     "  --turn MS      the engine's time per move (default 3000)\n"
     "  --size N       the board is N x N, 5 to 20 (default 20)\n"
     "  --rule R       0: five or more wins (default); 1: exactly five wins\n"
-    "  --no-threats   the default engine without its threat solver (the tree search alone)\n";
+    "  --no-threats   the default engine without its threat solver (the tree search alone)\n"
+    "  --threads N    search threads the engine is told to use, 0 for one per core (default 0)\n";
 
 std::optional<int> ParseOptions(int argc, char** argv, SessionOptions& options) {
   ArgParser args("kestrova play", kPlayUsage);
@@ -40,6 +41,7 @@ std::optional<int> ParseOptions(int argc, char** argv, SessionOptions& options) 
   args.Integer("--size", kMinBoardSize, BoardSize, options.size);
   args.Integer("--rule", kFreestyle, kExactFive, options.rule);
   args.Flag("--no-threats", options.noThreats);
+  args.Integer("--threads", 0, 1024, options.threads);
   const auto exit = args.Parse(argc, argv);
   options.humanFirst = first == "human";
   return exit;

@@ -1,6 +1,8 @@
 #include "tools/referee/game_session.h"
 
+#include <algorithm>
 #include <filesystem>
+#include <thread>
 
 namespace kestrova::referee {
 namespace {
@@ -74,6 +76,10 @@ bool GameSession::Open(const SessionOptions& options, std::string& error) {
   player_.Info("timeout_turn", options.turnMs);
   player_.Info("timeout_match", 0);
   player_.Info("rule", options.rule);
+  // A person's machine is the engine's alone: every core, unless told otherwise.
+  player_.Info("thread_num", options.threads > 0
+                                 ? options.threads
+                                 : std::max(1u, std::thread::hardware_concurrency()));
   return true;
 }
 

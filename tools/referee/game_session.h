@@ -24,6 +24,7 @@ struct SessionOptions {
   bool humanFirst = true;
   int rule = kFreestyle;
   bool noThreats = false;  // the default engine without its threat solver
+  int threads = 0;         // search threads the engine is told to use; 0: one per core
 };
 
 struct SessionMove {

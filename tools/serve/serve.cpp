@@ -29,7 +29,8 @@ constexpr const char* kServeUsage =
     "  --size N       the board size of a new game, 5 to 20 (default 20)\n"
     "  --listen ADDR  the address to listen on (default 127.0.0.1, this machine only)\n"
     "  --rule R       0: five or more wins (default); 1: exactly five wins\n"
-    "  --no-threats   the default engine without its threat solver (the tree search alone)\n";
+    "  --no-threats   the default engine without its threat solver (the tree search alone)\n"
+    "  --threads N    search threads each engine is told to use, 0 for one per core (default 0)\n";
 
 struct ServeCommand {
   ServeOptions games;
@@ -47,6 +48,7 @@ std::optional<int> ParseOptions(int argc, char** argv, ServeCommand& command) {
   args.Integer("--size", kMinBoardSize, BoardSize, command.games.size);
   args.Integer("--rule", kFreestyle, kExactFive, command.games.rule);
   args.Flag("--no-threats", command.noThreats);
+  args.Integer("--threads", 0, 1024, command.games.threads);
   return args.Parse(argc, argv);
 }
 

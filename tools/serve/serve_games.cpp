@@ -189,6 +189,7 @@ GameTable::Reply GameTable::NewGame(const std::string& body) {
   const json request = body.empty() ? json::object() : json::parse(body, nullptr, false);
   if (!request.is_object()) return {400, Error("malformed JSON: expected an object").dump()};
   SessionOptions session{options_.engine, options_.turnMs, options_.size, true, options_.rule};
+  session.threads = options_.threads;
   if (request.contains("size")) {
     const auto size = IntegerField(request, "size");
     if (!size || *size < kMinBoardSize || *size > BoardSize)

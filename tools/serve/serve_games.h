@@ -24,6 +24,7 @@ struct ServeOptions {
   int64_t turnMs = 3000;
   int size = BoardSize;  // of a new game unless the page asks for another
   int rule = 0;          // what wins: 0 five or more, 1 exactly five
+  int threads = 0;       // search threads of each engine; 0: one per core
   int maxGames = 4;
   int64_t idleMs = 10 * 60 * 1000;
   size_t maxBodyBytes = 4096;

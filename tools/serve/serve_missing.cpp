@@ -6,9 +6,10 @@
 namespace kestrova::tools {
 
 int Serve(int, char**) {
-  std::fputs("kestrova serve: this build has no HTTP server (install libcpp-httplib-dev and "
-             "pkg-config, then configure again)\n",
-             stderr);
+  std::fputs(
+      "kestrova serve: this build has no HTTP server (install libcpp-httplib-dev and "
+      "pkg-config, then configure again)\n",
+      stderr);
   return 2;
 }
 

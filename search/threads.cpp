@@ -1,0 +1,52 @@
+#include "search/threads.h"
+
+#include <algorithm>
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace kestrova {
+namespace {
+
+// The helpers' share of the counts goes to the search's own, where the speed figures read them.
+void CollectCounts(Search& search) {
+  for (auto& helper : search.helpers) {
+    search.scanner.scans += helper->scanner.scans;
+    search.probes += helper->probes;
+    search.probeProofs += helper->probeProofs;
+    helper->scanner.scans = 0;
+    helper->probes = helper->probeProofs = 0;
+  }
+}
+
+}  // namespace
+
+int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
+                          const std::function<int64_t()>& ownLoop) {
+  const int helpers = std::clamp(search.threads - 1, 0, int(search.helpers.size()));
+  if (helpers == 0) return ownLoop();
+  search.sharedTree = true;
+  std::atomic<bool> stop{false};
+  std::vector<int64_t> done(size_t(helpers), 0);
+  std::vector<std::thread> running;
+  running.reserve(size_t(helpers));
+  for (int k = 0; k < helpers; ++k)
+    running.emplace_back([&search, &stop, &done, helperQuota, k] {
+      Worker& worker = *search.helpers[size_t(k)];
+      int64_t n = 0;
+      while (!stop.load(std::memory_order_relaxed) && (helperQuota < 0 || n < helperQuota)) {
+        Iterate(search, worker, search.rootIndex);
+        ++n;
+      }
+      done[size_t(k)] = n;
+    });
+  int64_t iterations = ownLoop();
+  stop.store(true, std::memory_order_relaxed);
+  for (std::thread& t : running) t.join();
+  search.sharedTree = false;
+  for (const int64_t n : done) iterations += n;
+  CollectCounts(search);
+  return iterations;
+}
+
+}  // namespace kestrova

@@ -1,0 +1,19 @@
+// The helper threads of a search: each iterates on the same tree as the thread that keeps
+// the clock, until that one is done.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "search/tree.h"
+
+namespace kestrova {
+
+// Runs ownLoop on this thread, which returns the iterations it made, while search.threads - 1
+// helpers iterate on the same tree: each until ownLoop returns, or after helperQuota
+// iterations when that is not negative. No helper outlives the call. Returns the iterations
+// of every thread; the helpers' scan and probe counts go to the search's own.
+int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
+                          const std::function<int64_t()>& ownLoop);
+
+}  // namespace kestrova
