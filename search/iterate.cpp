@@ -63,8 +63,8 @@ void ComputeUCB1(Search& search, int32_t first, int count, float* scores) {
 
 // On several threads each node chosen on the way down is charged a virtual loss, which the
 // backup of the value takes back; a descent that meets a node another thread is expanding
-// or evaluating gives up and takes its virtual loss back.
-void Iterate(Search& search, Worker& worker, int32_t node) {
+// or evaluating gives up, takes its virtual loss back and returns false.
+bool Iterate(Search& search, Worker& worker, int32_t node) {
   const bool shared = search.sharedTree;
   worker.lossPath.clear();
   for (;;) {
@@ -76,35 +76,35 @@ void Iterate(Search& search, Worker& worker, int32_t node) {
       if (!counted) AddVisit(shared, n);
       Store(n.Total, static_cast<float>(Load(n.RolloutScore)));  // replaced, not added to
       Backpropagate(search, node);
-      return;
+      return true;
     }
     if (terminal != 0) {  // a proof: the same exact value on every visit
       if (!counted) AddVisit(shared, n);
       Store(n.Total, static_cast<float>(double(Load(n.RolloutScore)) * Load(n.Visits)));
       Backpropagate(search, node);
-      return;
+      return true;
     }
     int32_t count = Load(n.ChildCount, std::memory_order_acquire);
     if (count == 0) {
       if (!shared) {
         Expand(search, worker, node);
-        return;
+        return true;
       }
       if (!Claim(n)) {
         DropVirtualLoss(search, worker);
-        return;
+        return false;
       }
       count = Load(n.ChildCount, std::memory_order_acquire);
       if (count == 0) {
         Expand(search, worker, node);  // which gives up the claim
-        return;
+        return true;
       }
       Unclaim(n);  // expanded by another thread since it was read
     }
     if (count < 0) {
       Log("Poisoned... null?");
       if (shared) DropVirtualLoss(search, worker);
-      return;
+      return true;
     }
     const int32_t first = n.FirstChild;
     bool busy = false;
@@ -113,12 +113,12 @@ void Iterate(Search& search, Worker& worker, int32_t node) {
       if (Load(child.Visits, std::memory_order_acquire) != 0) continue;
       if (!shared) {
         Rollout(search, worker, c);
-        return;
+        return true;
       }
       if (Claim(child)) {
         if (Load(child.Visits, std::memory_order_acquire) == 0) {
           Rollout(search, worker, c);  // which gives up the claim
-          return;
+          return true;
         }
         Unclaim(child);
       } else {
@@ -127,7 +127,7 @@ void Iterate(Search& search, Worker& worker, int32_t node) {
     }
     if (busy) {
       DropVirtualLoss(search, worker);
-      return;
+      return false;
     }
     float scores[kMaxSPoints + 1];
     ComputeUCB1(search, first, count, scores);
@@ -158,7 +158,7 @@ void Iterate(Search& search, Worker& worker, int32_t node) {
     // Every move lost: that happens only at the root, and the turn then ends.
     if (tieCount == 0) {
       if (shared) DropVirtualLoss(search, worker);
-      return;
+      return true;
     }
     node = ties[worker.rng.Draw(tieCount)];
     if (shared) ChargeVirtualLoss(search, worker, node);

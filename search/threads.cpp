@@ -21,6 +21,11 @@ void CollectCounts(Search& search) {
 
 }  // namespace
 
+void IterateOnce(Search& search) {
+  // Another thread holds a node this descent needs only while it expands or evaluates it.
+  while (!Iterate(search, search.rootIndex)) std::this_thread::yield();
+}
+
 int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
                           const std::function<int64_t()>& ownLoop) {
   const int helpers = std::clamp(search.threads - 1, 0, int(search.helpers.size()));
@@ -34,9 +39,13 @@ int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
     running.emplace_back([&search, &stop, &done, helperQuota, k] {
       Worker& worker = *search.helpers[size_t(k)];
       int64_t n = 0;
-      while (!stop.load(std::memory_order_relaxed) && (helperQuota < 0 || n < helperQuota)) {
-        Iterate(search, worker, search.rootIndex);
-        ++n;
+      // A helper with a quota makes all of it: the count of a fixed search must not depend
+      // on which thread finishes first.
+      while (helperQuota < 0 ? !stop.load(std::memory_order_relaxed) : n < helperQuota) {
+        if (Iterate(search, worker, search.rootIndex))
+          ++n;
+        else
+          std::this_thread::yield();
       }
       done[size_t(k)] = n;
     });

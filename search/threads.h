@@ -9,9 +9,13 @@
 
 namespace kestrova {
 
+// One iteration from the root on the search's own worker that does something: a descent
+// that gave up on a node another thread holds is made again.
+void IterateOnce(Search& search);
+
 // Runs ownLoop on this thread, which returns the iterations it made, while search.threads - 1
-// helpers iterate on the same tree: each until ownLoop returns, or after helperQuota
-// iterations when that is not negative. No helper outlives the call. Returns the iterations
+// helpers iterate on the same tree: each until ownLoop returns, or, when helperQuota is not
+// negative, exactly helperQuota iterations. No helper outlives the call. Returns the iterations
 // of every thread; the helpers' scan and probe counts go to the search's own.
 int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
                           const std::function<int64_t()>& ownLoop);

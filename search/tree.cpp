@@ -16,6 +16,8 @@ namespace {
 constexpr int64_t kDefaultStoreBytes = int64_t(1) << 30;
 // What the process needs besides the node store: code, stacks, scan buffers, I/O.
 constexpr int64_t kProcessReserve = int64_t(32) << 20;
+// And for each further search thread: its scan state, scanner and stack (about 1 MiB used).
+constexpr int64_t kHelperReserve = int64_t(4) << 20;
 constexpr int32_t kNoBest = -300;  // below every S_Score
 constexpr int32_t kMaxStoreNodes = INT32_MAX / 2;
 
@@ -63,7 +65,11 @@ int ClampThreads(int64_t n) {
 }
 
 void SetThreads(Search& search, int64_t n) {
-  search.threads = ClampThreads(n);
+  UseThreads(search, ClampThreads(n));
+}
+
+void UseThreads(Search& search, int n) {
+  search.threads = std::max(1, n);
   while (int(search.helpers.size()) + 1 < search.threads) {
     // Each helper draws from its own sequence, fixed by the search's seed.
     auto worker =
@@ -75,8 +81,8 @@ void SetThreads(Search& search, int64_t n) {
 
 void SetMemoryLimit(Search& search, int64_t maxMemoryBytes) {
   int64_t storeBytes = kDefaultStoreBytes;
-  if (maxMemoryBytes > 0)
-    storeBytes = std::max(maxMemoryBytes - kProcessReserve, maxMemoryBytes / 2);
+  const int64_t reserve = kProcessReserve + int64_t(search.helpers.size()) * kHelperReserve;
+  if (maxMemoryBytes > 0) storeBytes = std::max(maxMemoryBytes - reserve, maxMemoryBytes / 2);
   int64_t nodes = storeBytes / int64_t(sizeof(TreeNode));
   nodes -= nodes % NodeStore::kBlockNodes;  // whole blocks only, so no block crosses it
   search.maxNodes = std::clamp<int64_t>(nodes, NodeStore::kBlockNodes, kMaxStoreNodes);

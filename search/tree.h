@@ -191,15 +191,16 @@ int32_t ScanNode(Search& search, Worker& worker, int32_t node, SPointList& spoin
 // Each runs on the given worker's scan; without one, on the search's own (the first thread).
 void Expand(Search& search, Worker& worker, int32_t node);
 void Rollout(Search& search, Worker& worker, int32_t node);
-void Iterate(Search& search, Worker& worker, int32_t node);
+// False only when the descent gave up on a node another thread holds: nothing was done.
+bool Iterate(Search& search, Worker& worker, int32_t node);
 inline void Expand(Search& search, int32_t node) {
   Expand(search, search, node);
 }
 inline void Rollout(Search& search, int32_t node) {
   Rollout(search, search, node);
 }
-inline void Iterate(Search& search, int32_t node) {
-  Iterate(search, search, node);
+inline bool Iterate(Search& search, int32_t node) {
+  return Iterate(search, search, node);
 }
 void Backpropagate(Search& search, int32_t node);
 // Takes back the virtual loss of a descent that ends without a value to back up.
@@ -208,8 +209,10 @@ void DropVirtualLoss(Search& search, Worker& worker);
 // UCB1_Score and in scores; every child has been visited.
 void ComputeUCB1(Search& search, int32_t first, int count, float* scores);
 
-// Sets the number of threads of the timed search (clamped), making the helpers' workers.
+// Sets the number of threads of the timed search, clamped as ClampThreads does.
 void SetThreads(Search& search, int64_t n);
+// The same, unclamped (at least one): n threads even on a machine with fewer cores.
+void UseThreads(Search& search, int n);
 
 // Turns the probe on for a search from the current root.
 void StartProbing(Search& search);

@@ -72,8 +72,8 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
     int64_t iterations = 0;
     int32_t LastTreeSize = 0;
     auto twoMore = [&search] {
-      Iterate(search, search.rootIndex);
-      Iterate(search, search.rootIndex);
+      IterateOnce(search);
+      IterateOnce(search);
     };
     const int64_t msTurnTime = TurnLimit(game);
     for (;;) {
@@ -88,7 +88,7 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
           TimeBandRule(elapsed, msTurnTime, msRemainingTurnTime, msRemainingGameTime);
       if (rule == StopRule::StopAfterTwoMore) twoMore();
       if (rule != StopRule::Continue) break;
-      Iterate(search, search.rootIndex);
+      IterateOnce(search);
       ++iterations;
       if (Load(search.storeFull)) {
         Log("Search Complete");
@@ -256,7 +256,7 @@ int32_t SearchFixedOnThreads(GameState& game, Search& search, int64_t iterations
   search.lastIterations = SearchWithHelpers(search, share, [&] {
     int64_t k = 0;
     for (; k < iterations - share * (search.threads - 1) && !Load(search.storeFull); ++k)
-      Iterate(search, search.rootIndex);
+      IterateOnce(search);
     return k;
   });
   return FinalChoice(search);

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -245,6 +246,42 @@ TEST_F(ProtocolTest, InfoSetsTheLimitsSilently) {
     ExpectLegalMove("TURN 9,9\r\n");
     EXPECT_LE(s_->clock.now() - start, 7010) << key;
   }
+}
+
+// INFO thread_num asks for search threads: at least one, at most one per core; 0, a negative
+// number or no number asks for the engine's default. The memory bound makes room for them.
+TEST_F(ProtocolTest, ThreadNumSetsAndClampsTheSearchThreads) {
+  const int cores = ClampThreads(0);
+  Search& search = s_->engine.search;
+  Send("INFO max_memory 367001600\r\n");
+  const int64_t oneThreadNodes = search.maxNodes;
+  // Line, then the threads it leaves, for the defaults 1 (a manager's) and 2 (--threads 2).
+  const std::tuple<const char*, int, int> rows[] = {
+      {"INFO thread_num 2", std::min(2, cores), std::min(2, cores)},
+      {"INFO thread_num 0", 1, std::min(2, cores)},
+      {"INFO thread_num 1", 1, 1},
+      {"INFO thread_num 1000", cores, cores},
+      {"INFO thread_num -1", 1, std::min(2, cores)},
+      {"INFO thread_num many", 1, std::min(2, cores)},
+      {"INFO thread_num", 1, std::min(2, cores)},
+      {"INFO thread_num 99999999999999999999", cores, cores},
+  };
+  for (const int defaultThreads : {1, 2}) {
+    s_->engine.defaultThreads = std::min(defaultThreads, cores);
+    for (const auto& [line, one, two] : rows) {
+      EXPECT_TRUE(Send(std::string(line) + "\r\n").empty()) << line;
+      EXPECT_EQ(search.threads, defaultThreads == 1 ? one : two) << line;
+    }
+  }
+  if (cores > 1) {
+    Send("INFO thread_num 2\r\n");
+    EXPECT_LT(search.maxNodes, oneThreadNodes);  // the helper's scan counts against the limit
+  }
+  // With more threads the engine still answers every request with a legal move.
+  UseThreads(search, 2);
+  Send("INFO timeout_turn 300\r\n");
+  ExpectLegalMove("TURN 9,9\r\n");
+  ExpectLegalMove("TURN 10,10\r\n");
 }
 
 // Between BOARD and DONE a line of three numbers places a stone (1 own, 2 the opponent's,

@@ -205,20 +205,22 @@ TEST(PlayTurnTest, FivesInOneAreNeverMissed) {
   // Match time, then turn time: a short turn, none at all, and no INFO ever sent.
   const std::pair<int64_t, int64_t> limits[] = {{10000000, 300}, {10000000, 0}, {0, 0}};
   for (const Case& c : cases)
-    for (auto [matchTime, turnTime] : limits) {
-      Turn t(c.board, matchTime, turnTime);
-      const std::string reply = t.Play();
-      if (c.reply) {
-        EXPECT_EQ(reply, c.reply) << c.name << " at " << turnTime;
-        EXPECT_EQ(t.search.lastIterations, 0) << c.name;
-      } else {
-        EXPECT_TRUE(reply == "1,5" || reply == "18,9") << c.name << ": " << reply;
-        EXPECT_TRUE(turnTime == 0 || t.search.lastIterations > 0) << c.name;
+    for (auto [matchTime, turnTime] : limits)
+      for (const int threads : {1, 2}) {
+        Turn t(c.board, matchTime, turnTime);
+        UseThreads(t.search, threads);
+        const std::string reply = t.Play();
+        if (c.reply) {
+          EXPECT_EQ(reply, c.reply) << c.name << " at " << turnTime << " on " << threads;
+          EXPECT_EQ(t.search.lastIterations, 0) << c.name;
+        } else {
+          EXPECT_TRUE(reply == "1,5" || reply == "18,9") << c.name << ": " << reply;
+          EXPECT_TRUE(turnTime == 0 || t.search.lastIterations > 0) << c.name;
+        }
+        EXPECT_GT(t.game.GameRunningTime, 0) << c.name;
+        // The tree follows the game: either its root holds this board or it starts afresh.
+        EXPECT_TRUE(t.search.resetPending || t.search.rootBoard == t.game.GameBoard) << c.name;
       }
-      EXPECT_GT(t.game.GameRunningTime, 0) << c.name;
-      // The tree follows the game: either its root holds this board or it starts afresh.
-      EXPECT_TRUE(t.search.resetPending || t.search.rootBoard == t.game.GameBoard) << c.name;
-    }
 }
 
 TEST(FinalChoiceTest, VisitedChildrenCompeteOnAverage) {
@@ -350,19 +352,26 @@ TEST(MemoryTest, CompactionKeepsTheSubtreeExactly) {
   }
 }
 
+// The bound holds for the store the threads share, and the move is still legal.
 TEST(MemoryTest, TheStoreBoundEndsTheSearch) {
-  Turn t(MakeBoard({{10, 10}, {11, 10}}, {{10, 11}, {12, 12}}), 10000000, 100000);
-  t.search.maxNodes = 2000;
-  int x, y;
-  ASSERT_EQ(std::sscanf(t.Play().c_str(), "%d,%d", &x, &y), 2);
-  EXPECT_TRUE(t.search.storeFull);
-  EXPECT_LE(t.search.lastNodeIndex, 2000);
-  EXPECT_LT(t.clock.now(), 7000);  // ended by the store, not by the clock
-  // Next turn: over half full, so only the new root's subtree is kept and it searches again.
-  t.Answer(t.search.nodes[t.search.nodes[t.search.rootIndex].child(1)]);
-  t.Play();
-  EXPECT_LE(t.search.lastNodeIndex, 2000);
-  EXPECT_GT(t.search.lastIterations, 0);
+  for (const int threads : {1, 2}) {
+    SCOPED_TRACE(threads);
+    Turn t(MakeBoard({{10, 10}, {11, 10}}, {{10, 11}, {12, 12}}), 10000000, 100000);
+    UseThreads(t.search, threads);
+    t.search.maxNodes = 2000;
+    int x, y;
+    const Board before = t.game.GameBoard;
+    ASSERT_EQ(std::sscanf(t.Play().c_str(), "%d,%d", &x, &y), 2);
+    EXPECT_TRUE(InPlayingArea(x + 1, y + 1) && before.at(x + 1, y + 1) == Empty);
+    EXPECT_TRUE(t.search.storeFull);
+    EXPECT_LE(t.search.lastNodeIndex, 2000);
+    EXPECT_LT(t.clock.now(), 7000);  // ended by the store, not by the clock
+    // Next turn: over half full, so only the new root's subtree is kept and it searches again.
+    t.Answer(t.search.nodes[t.search.nodes[t.search.rootIndex].child(1)]);
+    t.Play();
+    EXPECT_LE(t.search.lastNodeIndex, 2000);
+    EXPECT_GT(t.search.lastIterations, 0);
+  }
 }
 
 }  // namespace

@@ -226,32 +226,34 @@ TEST(TreeProbeTest, AProvenLossIsNeverChosenAgain) {
 }
 
 TEST(TreeProbeTest, ATurnPlaysTheProvenWin) {
-  for (const bool probe : {true, false}) {
-    SCOPED_TRACE(probe ? "probe" : "no probe");
-    testing::StepClock clock(1);
-    GameState game;
-    game.GameBoard = kFork;
-    game.msMatchTime = 10000000;
-    game.msTurnTime = 1000;
-    Search s(TestPatterns(), 3);
-    s.treeProbe = probe;
-    game.TurnStartTime = clock.NowMs();
-    const TurnResult r = PlayTurn(game, s, clock);
-    ASSERT_TRUE(r.played);
-    EXPECT_FALSE(s.probing);  // only for the search under way
-    if (!probe) {
-      // The plain search spends its whole turn, a tick of the clock per iteration.
-      EXPECT_GT(s.lastIterations, 800);
-      EXPECT_EQ(s.probes, 0);
-      continue;
+  for (const int threads : {1, 2})
+    for (const bool probe : {true, false}) {
+      SCOPED_TRACE(std::string(probe ? "probe" : "no probe") + " on " + std::to_string(threads));
+      testing::StepClock clock(1);
+      GameState game;
+      game.GameBoard = kFork;
+      game.msMatchTime = 10000000;
+      game.msTurnTime = 1000;
+      Search s(TestPatterns(), 3);
+      s.treeProbe = probe;
+      UseThreads(s, threads);
+      game.TurnStartTime = clock.NowMs();
+      const TurnResult r = PlayTurn(game, s, clock);
+      ASSERT_TRUE(r.played);
+      EXPECT_FALSE(s.probing);  // only for the search under way
+      if (!probe) {
+        // The plain search spends its whole turn, a tick of the clock per iteration.
+        EXPECT_GT(s.lastIterations, 800);
+        EXPECT_EQ(s.probes, 0);
+        continue;
+      }
+      EXPECT_EQ(r.x, 7);
+      EXPECT_EQ(r.y, 7);
+      EXPECT_TRUE(s.rootSolved);
+      EXPECT_TRUE(ProvenWin(s.nodes[s.rootIndex]));  // the root has moved to the move played
+      EXPECT_LT(s.lastIterations, 800);
+      EXPECT_GT(s.probeProofs, 0);
     }
-    EXPECT_EQ(r.x, 7);
-    EXPECT_EQ(r.y, 7);
-    EXPECT_TRUE(s.rootSolved);
-    EXPECT_TRUE(ProvenWin(s.nodes[s.rootIndex]));  // the root has moved to the move played
-    EXPECT_LT(s.lastIterations, 800);
-    EXPECT_GT(s.probeProofs, 0);
-  }
 }
 
 // Probing whose verdicts are thrown away leaves the tree node for node as the plain

@@ -1,0 +1,144 @@
+// The search on several threads: the tree the threads share is the tree one thread would
+// have grown, node for node consistent, and the turn's rules still hold.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/position_text.h"
+#include "engine/input_reader.h"
+#include "search/turn.h"
+#include "tests/step_clock.h"
+
+namespace kestrova {
+namespace {
+
+const Patterns& TestPatterns() {
+  static const Patterns patterns = BuiltPatterns();
+  return patterns;
+}
+
+Board Parsed(const std::vector<std::string>& rows) {
+  std::string text;
+  for (const std::string& row : rows) text += row + "\n";
+  Board board;
+  std::string error;
+  EXPECT_TRUE(ParsePosition(text, board, error)) << error;
+  return board;
+}
+
+// Every visit backed up into a node passed through exactly one of its children, so an open
+// node's visits are its own evaluation plus its children's. A lost update, or a virtual loss
+// never taken back, breaks the count; a claim never given up leaves a mark.
+void ExpectConsistent(const Search& s) {
+  for (int32_t n = 0; n <= s.lastNodeIndex; ++n) {
+    const TreeNode& node = s.nodes[n];
+    ASSERT_EQ(node.mark, 0) << "node " << n << " still claimed";
+    if (node.ChildCount <= 0) continue;
+    int64_t childVisits = 0;
+    for (int k = 1; k <= node.ChildCount; ++k) {
+      const TreeNode& c = s.nodes[node.child(k)];
+      ASSERT_EQ(c.ParentID, n);
+      ASSERT_LE(node.child(k), s.lastNodeIndex);
+      childVisits += c.Visits;
+    }
+    if (node.RootFlag || node.isTerminal != 0) continue;
+    ASSERT_EQ(node.Visits, 1 + childVisits) << "node " << n;
+  }
+}
+
+// Quiet openings, a middle game, and one whose win the tree probe proves (the two crossing
+// twos of side 2 make a double three at 7,7).
+const std::vector<std::vector<std::string>> kPositions = {
+    {"...............", "...............", "...............", "...............", "...............",
+     "...............", "......O........", ".......X.......", "........O......", "...............",
+     "...............", "...............", "...............", "...............", "..............."},
+    {"...............", "...............", "...............", "...............", "....O.X........",
+     ".....XO........", "....XXO........", "...O.X.O.......", "...............", "...............",
+     "...............", "...............", "...............", "...............", "..............."},
+    {"...............", ".O...........O.", "...............", "...............", "...............",
+     ".......X.......", ".......X.......", ".....XX........", "...............", "...............",
+     "...............", "...............", "...............", ".O...........O.", "..............."},
+};
+
+TEST(SharedTreeTest, TwoThreadsGrowAConsistentTree) {
+  for (size_t p = 0; p < kPositions.size(); ++p)
+    for (const bool probe : {false, true}) {
+      SCOPED_TRACE("position " + std::to_string(p) + (probe ? ", probing" : ""));
+      testing::StepClock clock(1);
+      GameState game;
+      game.GameBoard = Parsed(kPositions[p]);
+      game.msMatchTime = 10000000;
+      game.msTurnTime = 3000;
+      Search s(TestPatterns(), 17);
+      s.useThreats = probe;
+      UseThreads(s, 2);
+      game.TurnStartTime = clock.NowMs();
+      const Board before = game.GameBoard;
+      const TurnResult r = PlayTurn(game, s, clock);
+      ASSERT_TRUE(r.played);
+      EXPECT_EQ(before.at(r.x + 1, r.y + 1), Empty);
+      EXPECT_FALSE(s.sharedTree);  // only while the threads run
+      ExpectConsistent(s);
+      // The fixed-iteration search on two threads makes the iterations asked for.
+      Search fixed(TestPatterns(), 17);
+      UseThreads(fixed, 2);
+      game.GameBoard = before;
+      ASSERT_GE(SearchFixedOnThreads(game, fixed, 20000), 0);
+      EXPECT_EQ(fixed.lastIterations, 20000);
+      ExpectConsistent(fixed);
+    }
+}
+
+// A stop asked for from outside (END, end of input) ends the search at its next pass, with a
+// legal move, on any number of threads.
+TEST(SharedTreeTest, AStopRequestEndsTheSearchAtOnce) {
+  for (const int threads : {1, 2}) {
+    testing::StepClock clock(1);
+    GameState game;
+    game.GameBoard = Parsed(kPositions[1]);
+    game.msMatchTime = 10000000;
+    game.msTurnTime = 30000;
+    Search s(TestPatterns(), 5);
+    UseThreads(s, threads);
+    s.stopRequested = true;
+    game.TurnStartTime = clock.NowMs();
+    const Board before = game.GameBoard;
+    const TurnResult r = PlayTurn(game, s, clock);
+    ASSERT_TRUE(r.played) << threads;
+    EXPECT_EQ(before.at(r.x + 1, r.y + 1), Empty) << threads;
+    EXPECT_EQ(s.lastIterations, 0) << threads;
+    EXPECT_LT(game.GameRunningTime, 1000) << threads;
+  }
+}
+
+// END is found however the bytes are cut, by the command loop's rules for line ends, blanks
+// and the first word.
+TEST(EndWatchTest, FindsEndLinesSplitAnywhere) {
+  const std::vector<std::pair<std::vector<std::string>, bool>> rows = {
+      {{"END\r\n"}, true},
+      {{"EN", "D\n"}, true},
+      {{"END"}, false},  // not a line until its end arrives
+      {{"END", "\r"}, true},
+      {{"TURN 1,1\nEND  \n"}, true},
+      {{"END now\n"}, true},
+      {{"ENDX\n"}, false},
+      {{" END\n"}, false},
+      {{"xEND\n", "END"}, false},
+      {{"BEGIN\nRESTART\n"}, false},
+      {{"INFO timeout_turn 1000\r", "\nEND\r\n"}, true},
+  };
+  for (const auto& [reads, found] : rows) {
+    EndWatch watch;
+    bool seen = false;
+    std::string all;
+    for (const std::string& bytes : reads) {
+      seen = watch.Feed(bytes) || seen;
+      all += bytes;
+    }
+    EXPECT_EQ(seen, found) << all;
+  }
+}
+
+}  // namespace
+}  // namespace kestrova
