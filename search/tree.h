@@ -110,8 +110,9 @@ struct PlacedStone {
 };
 
 // What each search thread has of its own: the scan of the node it is at, its random draws,
-// its counts.
-struct Worker {
+// its counts. On cache lines of its own: a thread writes here all the time, and another
+// thread reading a neighbour of these fields would miss its cache on every read.
+struct alignas(64) Worker {
   Worker(const Patterns& patterns, uint64_t seed)
       : scanner(patterns), scanState(scanner), rng(seed) {}
 
@@ -134,7 +135,7 @@ struct Worker {
 struct Search : Worker {
   Search(const Patterns& patterns, uint64_t seed);
 
-  NodeStore nodes;
+  alignas(64) NodeStore nodes;
   int32_t lastNodeIndex = 0;
   int32_t rootIndex = 0;
   Board rootBoard{};           // the position of node rootIndex

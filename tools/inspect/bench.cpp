@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "search/turn.h"
@@ -84,34 +86,62 @@ void ProbeSpeeds(const Patterns& patterns, const std::vector<Board>& boards, int
       rate[kCostOnly] / rate[kPlain]);
 }
 
-// The bench's searches on 1, 2, ... maxThreads threads sharing one tree, in turns on each
-// position so that every count sees the same load, each three times and its fastest kept.
+// The bench's searches on 1, 2, ... maxThreads threads sharing one tree, and on as many
+// threads each searching a tree of its own (the iterations split among them): what the
+// machine gives independent work, the ceiling of the shared tree. In turns on each position
+// so that every arm sees the same load, each three times and its fastest kept.
 void ThreadSpeeds(const Patterns& patterns, const std::vector<Board>& boards, int64_t iterations,
                   uint64_t seed, int maxThreads) {
-  std::vector<double> seconds(size_t(maxThreads) + 1, 0);
-  std::vector<int64_t> done(size_t(maxThreads) + 1, 0);
+  const size_t arms = size_t(maxThreads) * 2 + 1;  // shared 1..max, separate 2..max
+  std::vector<double> seconds(arms, 0);
+  std::vector<int64_t> done(arms, 0);
+  auto sharedTree = [&](const Board& board, uint64_t s, int threads) {
+    GameState game;
+    game.GameBoard = board;
+    Search search(patterns, s);
+    UseThreads(search, threads);
+    const auto start = std::chrono::steady_clock::now();
+    SearchFixedOnThreads(game, search, iterations);
+    return std::make_pair(Seconds(std::chrono::steady_clock::now() - start), search.lastIterations);
+  };
+  auto separateTrees = [&](const Board& board, uint64_t s, int threads) {
+    std::vector<std::unique_ptr<Search>> searches;
+    for (int t = 0; t < threads; ++t) searches.push_back(std::make_unique<Search>(patterns, s + t));
+    std::vector<std::thread> running;
+    const auto start = std::chrono::steady_clock::now();
+    for (int t = 0; t < threads; ++t)
+      running.emplace_back([&, t] {
+        GameState game;
+        game.GameBoard = board;
+        SearchFixed(game, *searches[size_t(t)], iterations / threads);
+      });
+    for (std::thread& r : running) r.join();
+    return std::make_pair(Seconds(std::chrono::steady_clock::now() - start),
+                          iterations / threads * threads);
+  };
   for (size_t k = 0; k < boards.size(); ++k) {
-    for (int threads = 1; threads <= maxThreads; ++threads) {
+    for (size_t arm = 1; arm < arms; ++arm) {
+      const int threads = arm <= size_t(maxThreads) ? int(arm) : int(arm) - maxThreads;
+      if (threads < 2 && arm > size_t(maxThreads)) continue;  // one separate tree is the shared one
       double fastest = 1e9;
       int64_t made = 0;
       for (int run = 0; run < 3; ++run) {
-        GameState game;
-        game.GameBoard = boards[k];
-        Search search(patterns, seed + k);
-        SetThreads(search, threads);
-        const auto start = std::chrono::steady_clock::now();
-        SearchFixedOnThreads(game, search, iterations);
-        const double took = Seconds(std::chrono::steady_clock::now() - start);
-        if (took < fastest) fastest = took, made = search.lastIterations;
+        const auto [took, n] = arm <= size_t(maxThreads) ? sharedTree(boards[k], seed + k, threads)
+                                                         : separateTrees(boards[k], seed + k, threads);
+        if (took < fastest) fastest = took, made = n;
       }
-      seconds[size_t(threads)] += fastest;
-      done[size_t(threads)] += made;
+      seconds[arm] += fastest;
+      done[arm] += made;
     }
   }
-  for (int threads = 1; threads <= maxThreads; ++threads) {
-    const double rate = double(done[size_t(threads)]) / seconds[size_t(threads)];
-    std::printf("Threads %d: %.0f iterations/s (%.2f of one thread)\n", threads, rate,
-                rate / (double(done[1]) / seconds[1]));
+  const double one = double(done[1]) / seconds[1];
+  for (size_t arm = 1; arm < arms; ++arm) {
+    const bool separate = arm > size_t(maxThreads);
+    const int threads = separate ? int(arm) - maxThreads : int(arm);
+    if (separate && threads < 2) continue;
+    const double rate = double(done[arm]) / seconds[arm];
+    std::printf("Threads %d, %s: %.0f iterations/s (%.2f of one thread)\n", threads,
+                separate ? "a tree each" : "one shared tree", rate, rate / one);
   }
 }
 
