@@ -86,6 +86,7 @@ TEST(AnalyseTest, MarksTheMoveThatIgnoredTheThreeAndAWinningLine) {
     // Before move 6 white could still block the three; after it black wins by force.
     ASSERT_EQ(a.losingPly, 6) << "vct " << vct;
     for (const PlyReport& ply : a.plies) EXPECT_EQ(ply.losing, ply.ply == 6) << ply.ply;
+    EXPECT_FALSE(a.plies[5].forced);
     const PlyReport& six = a.plies[5];
     EXPECT_EQ(six.side, Opponent);
     EXPECT_EQ(six.toMove.vcf, Verdict::Win);
@@ -119,6 +120,28 @@ TEST(AnalyseTest, FollowsTheRecordsRule) {
     const Analysis a = AnalyseGame(ParseOne(row.header + moves), options, clock);
     EXPECT_EQ(a.losingPly, row.losingPly) << row.header;
     EXPECT_EQ(a.plies.size(), 11u) << row.header;
+  }
+}
+
+// Row y = 7 of a 15 x 15 board, from x = 0; the mover is black ('x'), move in board indices.
+TEST(AnalyseTest, TellsAForcedBlockFromAFreeMove) {
+  const struct {
+    const char* rows;
+    Move move;
+    bool forced;
+  } cases[] = {
+      {"xoooo..........", {6, 8}, true},   // blocks white's one five, at x = 5
+      {"xoooo..........", {7, 8}, false},  // plays beside it: not the block
+      {".oooo..........", {6, 8}, false},  // two fives for white: nothing blocks them both
+      {"xoooo..xxxx....", {6, 8}, false},  // black had its own five to make instead
+      {"xoooo..x.xx....", {6, 8}, true},   // black's three stones make no five
+  };
+  for (const auto& c : cases) {
+    Board board;
+    ResetBoard(board, 15);
+    for (int x = 0; x < 15; ++x)
+      if (c.rows[x] != '.') board.at(x + 1, 8) = c.rows[x] == 'x' ? Own : Opponent;
+    EXPECT_EQ(ForcedBlock(board, Own, c.move, Rule::Freestyle), c.forced) << c.rows;
   }
 }
 

@@ -121,6 +121,12 @@ bool LineEndsInFive(const Board& board, uint8_t attacker, const std::vector<Move
   return true;
 }
 
+bool ForcedBlock(const Board& board, uint8_t side, Move move, Rule rule) {
+  int x = 0, y = 0, ownX = 0, ownY = 0;
+  return FiveCells(board, OtherSide(side), x, y, rule) == 1 && x == move.x && y == move.y &&
+         FiveCells(board, side, ownX, ownY, rule) == 0;
+}
+
 std::string SideName(uint8_t side) { return side == Own ? "black" : "white"; }
 
 Analysis AnalyseGame(const sgf::RecordedGame& game, const AnalyseOptions& options, Clock& clock,
@@ -143,6 +149,7 @@ Analysis AnalyseGame(const sgf::RecordedGame& game, const AnalyseOptions& option
     ply.move = game.moves[replay.played()].second;
     const Board before = replay.board();
     if (!replay.Next(analysis.error)) break;
+    ply.forced = ForcedBlock(before, ply.side, ply.move, game.rule);
     if (engines)
       ply.engine = EngineMove(ply.side == Own ? engines->black : engines->white, before, ply.side,
                               game.size, game.rule, options.engineMs, clock);
@@ -173,7 +180,8 @@ std::string FormatPly(const PlyReport& ply, int maxVctDepth) {
   const uint8_t next = OtherSide(ply.side);
   text += " | " + SideName(next) + " to move: " + Describe(ply.toMove, maxVctDepth);
   text += " | " + SideName(ply.side) + ": " + Describe(ply.mover, maxVctDepth);
-  return ply.losing ? text + " <- first losing move" : text;
+  if (!ply.losing) return text;
+  return text + " <- first losing move" + (ply.forced ? " (a forced block)" : "");
 }
 
 std::string FormatSummary(const Analysis& analysis) {
@@ -182,7 +190,10 @@ std::string FormatSummary(const Analysis& analysis) {
   const SideVerdict& win = ply.toMove;
   return "first losing move: " + std::to_string(ply.ply) + " (" + SideName(ply.side) + " " +
          MoveText(ply.move) + "): " + SideName(OtherSide(ply.side)) + " wins by " +
-         (win.vcf == Verdict::Win ? "VCF " : "VCT ") + LineText(win.line);
+         (win.vcf == Verdict::Win ? "VCF " : "VCT ") + LineText(win.line) +
+         (ply.forced ? " (the move was the only block of a four: the game was lost before it, "
+                       "beyond what the solver's budget proved)"
+                     : "");
 }
 
 }  // namespace kestrova::analyse

@@ -49,6 +49,9 @@ struct PlyReport {
   // After the move: [0] the side to move, [1] the side that moved (a threat only).
   SideVerdict toMove, mover;
   bool losing = false;  // the first move after which the side to move has a proven win
+  // The move blocked the opponent's only five when it had none of its own to make: when it
+  // is the losing move, the loss came earlier, where the solver's budget could not prove it.
+  bool forced = false;
 };
 
 struct Analysis {
@@ -60,6 +63,10 @@ struct Analysis {
 // Analyses game; each ply goes to report as soon as it is known.
 Analysis AnalyseGame(const sgf::RecordedGame& game, const AnalyseOptions& options, Clock& clock,
                      const std::function<void(const PlyReport&)>& report = {});
+
+// Whether side's move on board (before it) blocks the opponent's one five to make, with no five
+// of side's own to make instead: the only move that does not lose at once.
+bool ForcedBlock(const Board& board, uint8_t side, Move move, Rule rule);
 
 // Whether line, attacker first and alternating, is legal on board and ends with attacker's five.
 bool LineEndsInFive(const Board& board, uint8_t attacker, const std::vector<Move>& line,
