@@ -10,6 +10,7 @@
 #include "tests/engine_process.h"
 #include "threats/line_index.h"
 #include "tools/analyse/analysis.h"
+#include "tools/referee/referee.h"
 #include "tools/sgf/sgf.h"
 
 namespace kestrova::testing {
@@ -120,6 +121,32 @@ TEST(AnalyseTest, FollowsTheRecordsRule) {
     const Analysis a = AnalyseGame(ParseOne(row.header + moves), options, clock);
     EXPECT_EQ(a.losingPly, row.losingPly) << row.header;
     EXPECT_EQ(a.plies.size(), 11u) << row.header;
+  }
+}
+
+// What kestrova match writes is what the analyser reads: size, rule, every move and its colour.
+TEST(AnalyseTest, ReadsBackTheRecordsOfMatches) {
+  for (const int rule : {referee::kFreestyle, referee::kExactFive}) {
+    referee::GameRecord record;
+    record.boardSize = 12;
+    record.rule = rule;
+    record.blackName = "a]b\\c";
+    record.reason = "B made five";
+    const referee::Point points[] = {{5, 5}, {0, 11}, {6, 5}};
+    referee::Stone stone = referee::Stone::Black;
+    for (const referee::Point& p : points) {
+      record.moves.push_back({{p, stone}, 12});
+      stone = stone == referee::Stone::Black ? referee::Stone::White : referee::Stone::Black;
+    }
+    const sgf::RecordedGame game = ParseOne(referee::GameSgf(record));
+    EXPECT_EQ(game.size, 12);
+    EXPECT_EQ(game.rule, rule == referee::kFreestyle ? Rule::Freestyle : Rule::ExactFive);
+    ASSERT_EQ(game.moves.size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+      EXPECT_EQ(game.moves[k].first, k % 2 == 0 ? Own : Opponent);
+      EXPECT_EQ(game.moves[k].second.x, points[k].x + 1);
+      EXPECT_EQ(game.moves[k].second.y, points[k].y + 1);
+    }
   }
 }
 
