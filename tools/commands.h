@@ -10,5 +10,6 @@ int Match(int argc, char** argv);
 int Play(int argc, char** argv);
 int Serve(int argc, char** argv);
 int Tactics(int argc, char** argv);
+int Analyse(int argc, char** argv);
 
 }  // namespace kestrova::tools

@@ -15,7 +15,8 @@ constexpr const char* kUsage =
     "  match --merge FILE...  the summary of results files of a match's shards\n"
     "  play                   play the engine on a board drawn in the terminal\n"
     "  serve [--port P]       play the engine on a board in the browser\n"
-    "  tactics FILE           the threat solver's verdicts, or an engine scored, on puzzles\n";
+    "  tactics FILE           the threat solver's verdicts, or an engine scored, on puzzles\n"
+    "  analyse GAME.sgf       a recorded game move by move: solver, engine, first losing move\n";
 
 }  // namespace
 
@@ -33,6 +34,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "play") == 0) return Play(argc - 2, argv + 2);
   if (std::strcmp(command, "serve") == 0) return Serve(argc - 2, argv + 2);
   if (std::strcmp(command, "tactics") == 0) return Tactics(argc - 2, argv + 2);
+  if (std::strcmp(command, "analyse") == 0) return Analyse(argc - 2, argv + 2);
   if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "help") == 0) {
     std::fputs(kUsage, stdout);
     return 0;

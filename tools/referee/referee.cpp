@@ -64,6 +64,7 @@ GameRecord PlayGame(const Contestant& black, const Contestant& white, const Open
                     const Limits& limits, const std::atomic<bool>* stop) {
   GameRecord game;
   game.boardSize = limits.boardSize;
+  game.rule = limits.rule;
   Side sides[2];
   sides[0].contestant = &black;
   sides[1].contestant = &white;
@@ -229,7 +230,9 @@ std::string GameSgf(const GameRecord& game) {
     if (game.ending == Ending::Time) result += "T";
     if (game.ending == Ending::Forfeit || game.ending == Ending::Memory) result += "F";
   }
-  std::string sgf = "(;FF[4]GM[4]SZ[" + std::to_string(game.boardSize) + "]AP[kestrova match]PB[" +
+  const std::string rule = game.rule == kFreestyle ? "" : "RU[" + std::to_string(game.rule) + "]";
+  std::string sgf = "(;FF[4]GM[4]SZ[" + std::to_string(game.boardSize) + "]" + rule +
+                    "AP[kestrova match]PB[" +
                     EscapeSgf(game.blackName) + "]PW[" + EscapeSgf(game.whiteName) + "]RE[" +
                     result + "]C[" + EscapeSgf(game.reason) + "]\n";
   for (const RecordedMove& m : game.moves) {

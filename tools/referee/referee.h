@@ -48,6 +48,7 @@ inline bool IsFault(Ending ending) {
 
 struct GameRecord {
   int boardSize = BoardSize;
+  int rule = kFreestyle;
   std::string blackName, whiteName;  // from ABOUT, else the labels
   std::vector<RecordedMove> moves;
   Stone winner = Stone::None;  // None: a draw
@@ -74,7 +75,8 @@ EloEstimate EstimateElo(int wins, int draws, int losses);
 std::string FormatElo(double elo);           // "+35", "-120", "+inf", "-inf"
 std::string FormatMegabytes(int64_t bytes);  // "12.5 MiB", "?" for a negative count
 
-// One game as an SGF tree: FF[4] GM[4] SZ[size], players, RE, the reason as the root's
+// One game as an SGF tree: FF[4] GM[4] SZ[size], RU[1] for exact five (the protocol's rule
+// number; none for freestyle, the default a reader assumes), players, RE, the reason as the root's
 // comment, every move with its thinking time as a comment.
 std::string GameSgf(const GameRecord& game);
 

@@ -8,60 +8,6 @@
 namespace kestrova::tactics {
 namespace {
 
-struct SgfCursor {
-  std::string_view text;
-  size_t at = 0;
-  bool Done() const { return at >= text.size(); }
-  void SkipSpace() {
-    while (!Done() && (text[at] == ' ' || text[at] == '\n' || text[at] == '\r' || text[at] == '\t'))
-      ++at;
-  }
-};
-
-// A property's value, escapes undone; false when it never closes.
-bool ReadValue(SgfCursor& c, std::string& value) {
-  value.clear();
-  for (++c.at; !c.Done(); ++c.at) {
-    if (c.text[c.at] == '\\' && c.at + 1 < c.text.size()) {
-      value += c.text[++c.at];
-    } else if (c.text[c.at] == ']') {
-      ++c.at;
-      return true;
-    } else {
-      value += c.text[c.at];
-    }
-  }
-  return false;
-}
-
-bool ApplyProperty(const std::string& id, const std::string& value, RecordedGame& game,
-                   std::string& error) {
-  if (id == "SZ") {
-    game.size = 0;
-    for (char ch : value) {
-      if (ch < '0' || ch > '9' || game.size > BoardSize) game.size = -1;
-      if (game.size >= 0) game.size = game.size * 10 + (ch - '0');
-    }
-    if (game.size < kMinBoardSize || game.size > BoardSize || !game.moves.empty()) {
-      error = "bad board size SZ[" + value + "]";
-      return false;
-    }
-  } else if (id == "B" || id == "W") {
-    if (value.size() != 2 || value[0] < 'a' || value[1] < 'a' || value[0] >= 'a' + game.size ||
-        value[1] >= 'a' + game.size) {
-      error = "move " + std::to_string(game.moves.size() + 1) + " '" + value +
-              "' is not a cell of the board";
-      return false;
-    }
-    game.moves.push_back(
-        {id == "B" ? Own : Opponent, Move{value[0] - 'a' + 1, value[1] - 'a' + 1}});
-  } else if (id == "AB" || id == "AW" || id == "AE") {
-    error = "setup stones (" + id + ") are not replayed";
-    return false;
-  }
-  return true;
-}
-
 // Whether the win must be played now: with the opponent to move instead, some move of its
 // would refute it. A position won whatever is played scores even a random mover.
 bool MustPlayNow(ThreatSolver& solver, Clock& clock, const Board& board, uint8_t side, Kind kind,
@@ -77,58 +23,6 @@ bool MustPlayNow(ThreatSolver& solver, Clock& clock, const Board& board, uint8_t
 
 }  // namespace
 
-bool ParseSgf(std::string_view text, std::vector<RecordedGame>& games, std::string& error) {
-  SgfCursor c{text};
-  for (c.SkipSpace(); !c.Done(); c.SkipSpace()) {
-    if (text[c.at] != '(') {
-      error = "expected '(' at byte " + std::to_string(c.at);
-      return false;
-    }
-    ++c.at;
-    RecordedGame game;
-    std::string id, value;
-    for (c.SkipSpace(); !c.Done() && text[c.at] != ')'; c.SkipSpace()) {
-      const char ch = text[c.at];
-      if (ch == ';') {
-        ++c.at;
-      } else if (ch == '(') {
-        error = "game " + std::to_string(games.size() + 1) + ": variations are not replayed";
-        return false;
-      } else if (ch >= 'A' && ch <= 'Z') {
-        id.clear();
-        while (!c.Done() && text[c.at] >= 'A' && text[c.at] <= 'Z') id += text[c.at++];
-        c.SkipSpace();
-        if (c.Done() || text[c.at] != '[') {
-          error = "property " + id + " has no value";
-          return false;
-        }
-        while (!c.Done() && text[c.at] == '[') {
-          if (!ReadValue(c, value)) {
-            error = "property " + id + " never closes";
-            return false;
-          }
-          std::string why;
-          if (!ApplyProperty(id, value, game, why)) {
-            error = "game " + std::to_string(games.size() + 1) + ": " + why;
-            return false;
-          }
-          c.SkipSpace();
-        }
-      } else {
-        error = "unexpected '" + std::string(1, ch) + "' at byte " + std::to_string(c.at);
-        return false;
-      }
-    }
-    if (c.Done()) {
-      error = "game " + std::to_string(games.size() + 1) + " never closes";
-      return false;
-    }
-    ++c.at;
-    games.push_back(std::move(game));
-  }
-  return true;
-}
-
 std::vector<std::string> Mine(ThreatSolver& solver, Clock& clock,
                               const std::vector<GameSource>& sources, const MineOptions& options,
                               MineCounts& counts) {
@@ -138,13 +32,15 @@ std::vector<std::string> Mine(ThreatSolver& solver, Clock& clock,
   for (const GameSource& source : sources) {
     for (size_t g = 0; g < source.games.size(); ++g) {
       const RecordedGame& game = source.games[g];
-      Board board;
-      ResetBoard(board, game.size);
-      for (size_t ply = 0; ply < game.moves.size(); ++ply) {
-        const auto [side, move] = game.moves[ply];
-        if (board.at(move.x, move.y) != Empty) break;
+      solver.SetRule(game.rule);
+      sgf::Replay replay(game);
+      std::string illegal;
+      // A five ends the game: nothing after it is a position of play.
+      while (!replay.AtEnd() && !replay.Won()) {
+        const size_t ply = replay.played();
+        const uint8_t side = game.moves[ply].first;
+        const Board& board = replay.board();
         const Answer a = Judge(solver, clock, board, side, options.judge);
-        // A five ends the game: nothing after it is a position of play.
         if (a.status == Answer::Status::Invalid) break;
         ++counts.positions;
         if (a.status == Answer::Status::Unknown) ++counts.unknown;
@@ -165,7 +61,7 @@ std::vector<std::string> Mine(ThreatSolver& solver, Clock& clock,
             ++counts.duplicates;
           }
         }
-        board.at(move.x, move.y) = side;
+        if (!replay.Next(illegal)) break;
       }
     }
   }

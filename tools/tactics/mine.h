@@ -6,18 +6,12 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/sgf/sgf.h"
 #include "tools/tactics/judge.h"
 
 namespace kestrova::tactics {
 
-struct RecordedGame {
-  int size = BoardSize;
-  std::vector<std::pair<uint8_t, Move>> moves;  // side (Own for black) and move, in order
-};
-
-// The games of an SGF collection as kestrova match writes them: SZ, then B[] and W[] nodes.
-// False with the reason in error on anything else it cannot replay.
-bool ParseSgf(std::string_view text, std::vector<RecordedGame>& games, std::string& error);
+using sgf::RecordedGame;
 
 struct MineOptions {
   JudgeOptions judge;

@@ -9,7 +9,6 @@
 #include <cstring>
 #include <fstream>
 #include <optional>
-#include <sstream>
 
 #include "threats/line_index.h"
 #include "tools/args.h"
@@ -56,16 +55,16 @@ std::optional<int> ParseOptions(int argc, char** argv, TacticsOptions& options) 
 int MineGames(const TacticsOptions& options) {
   std::vector<GameSource> sources;
   for (const std::string& path : options.files) {
-    std::ifstream file(path);
-    std::stringstream text;
-    text << file.rdbuf();
     GameSource source;
     const size_t slash = path.rfind('/');
     source.name = slash == std::string::npos ? path : path.substr(slash + 1);
     std::string error;
-    if (!file || !ParseSgf(text.str(), source.games, error)) {
-      std::fprintf(stderr, "kestrova tactics: %s: %s\n", path.c_str(),
-                   file ? error.c_str() : "cannot be read");
+    bool ok = sgf::ReadSgfFile(path, source.games, error);
+    for (size_t g = 0; ok && g < source.games.size(); ++g)
+      if (!sgf::Replayable(source.games[g], error))
+        ok = false, error = "game " + std::to_string(g + 1) + ": " + error;
+    if (!ok) {
+      std::fprintf(stderr, "kestrova tactics: %s: %s\n", path.c_str(), error.c_str());
       return 1;
     }
     sources.push_back(std::move(source));

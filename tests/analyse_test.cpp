@@ -1,0 +1,262 @@
+// kestrova analyse: the first losing move of hand-made games, in-process and through the
+// real tool, and the records it must refuse.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tests/engine_process.h"
+#include "threats/line_index.h"
+#include "tools/analyse/analysis.h"
+#include "tools/referee/referee.h"
+#include "tools/sgf/sgf.h"
+
+namespace kestrova::testing {
+namespace {
+
+using namespace kestrova::analyse;
+
+// Black makes an open three at move 5; white plays in a corner instead of blocking it, and
+// black then wins by an open four.
+constexpr const char* kIgnoredThree =
+    "(;FF[4]GM[4]SZ[15]AP[kestrova match]PB[a]PW[b]RE[B+]C[B made five]\n"
+    ";B[hh]C[opening]\n;W[aa]C[opening]\n;B[ih]C[opening]\n;W[ao]C[5 ms]\n"
+    ";B[jh]C[5 ms]\n;W[oo]C[5 ms]\n;B[kh]C[5 ms]\n;W[oa]C[5 ms]\n;B[lh]C[5 ms]\n)\n";
+
+sgf::RecordedGame ParseOne(const std::string& text) {
+  std::vector<sgf::RecordedGame> games;
+  std::string error;
+  EXPECT_TRUE(sgf::ParseSgf(text, games, error)) << error;
+  EXPECT_EQ(games.size(), 1u);
+  return games.empty() ? sgf::RecordedGame{} : games[0];
+}
+
+Board BoardAfter(const sgf::RecordedGame& game, int plies) {
+  sgf::Replay replay(game);
+  std::string error;
+  for (int k = 0; k < plies; ++k) EXPECT_TRUE(replay.Next(error)) << error;
+  return replay.board();
+}
+
+// Plays a VCF on board and checks it against every defence: each attacker move leaves a five
+// to make, the defender never has one of its own to make first, a single five cell is the
+// reply the line must give, and the last move makes five.
+::testing::AssertionResult VcfWins(Board board, uint8_t attacker, const std::vector<Move>& line,
+                                  Rule rule) {
+  if (line.empty() || line.size() % 2 == 0)
+    return ::testing::AssertionFailure() << "a line of " << line.size() << " moves";
+  const uint8_t defender = OtherSide(attacker);
+  int x = 0, y = 0;
+  for (size_t k = 0; k < line.size(); k += 2) {
+    const Move a = line[k];
+    if (!InPlayingArea(a.x, a.y, PlayingSize(board)) || board.at(a.x, a.y) != Empty)
+      return ::testing::AssertionFailure() << "attacker move " << k << " is not playable";
+    if (FiveCells(board, defender, x, y, rule) > 0 && !MakesFive(board, MoveCell(a), attacker, rule))
+      return ::testing::AssertionFailure() << "the defender makes five before move " << k;
+    if (k + 1 == line.size()) {
+      if (MakesFive(board, MoveCell(a), attacker, rule)) return ::testing::AssertionSuccess();
+      return ::testing::AssertionFailure() << "the last move makes no five";
+    }
+    board.at(a.x, a.y) = attacker;
+    const int fives = FiveCells(board, attacker, x, y, rule);
+    if (fives == 0) return ::testing::AssertionFailure() << "move " << k << " is no four";
+    const Move d = line[k + 1];
+    if (board.at(d.x, d.y) != Empty)
+      return ::testing::AssertionFailure() << "reply " << k + 1 << " is on a stone";
+    if (fives == 1 && (d.x != x || d.y != y))
+      return ::testing::AssertionFailure() << "reply " << k + 1 << " leaves the five open";
+    board.at(d.x, d.y) = defender;
+  }
+  return ::testing::AssertionFailure() << "unreachable";
+}
+
+TEST(AnalyseTest, MarksTheMoveThatIgnoredTheThreeAndAWinningLine) {
+  const sgf::RecordedGame game = ParseOne(kIgnoredThree);
+  SteadyClock clock;
+  for (const bool vct : {true, false}) {
+    AnalyseOptions options;
+    options.engineMs = 0;
+    options.vct = vct;
+    int reported = 0;
+    const Analysis a = AnalyseGame(game, options, clock, [&](const PlyReport&) { ++reported; });
+    ASSERT_EQ(a.plies.size(), 9u);
+    EXPECT_EQ(reported, 9);
+    EXPECT_TRUE(a.error.empty()) << a.error;
+    // Before move 6 white could still block the three; after it black wins by force.
+    ASSERT_EQ(a.losingPly, 6) << "vct " << vct;
+    for (const PlyReport& ply : a.plies) EXPECT_EQ(ply.losing, ply.ply == 6) << ply.ply;
+    EXPECT_FALSE(a.plies[5].forced);
+    const PlyReport& six = a.plies[5];
+    EXPECT_EQ(six.side, Opponent);
+    EXPECT_EQ(six.toMove.vcf, Verdict::Win);
+    EXPECT_TRUE(VcfWins(BoardAfter(game, 6), Own, six.toMove.line, Rule::Freestyle));
+    EXPECT_TRUE(six.mover.vcf == Verdict::NoWin);
+    // The three was a threat already, but white to move held it.
+    EXPECT_EQ(a.plies[4].mover.vcf, Verdict::Win);
+    EXPECT_FALSE(a.plies[4].toMove.Wins());
+    EXPECT_TRUE(a.plies[8].five);
+    EXPECT_EQ(FormatSummary(a).rfind("first losing move: 6 (white 14,14): black wins by VCF ", 0),
+              0u)
+        << FormatSummary(a);
+    EXPECT_NE(FormatPly(six, 8).find("<- first losing move"), std::string::npos);
+  }
+}
+
+// Black's 1,2,3,4,_,6 on row 7, left open at move 10: a five for freestyle, an overline for
+// exact five, which is no win at all.
+TEST(AnalyseTest, FollowsTheRecordsRule) {
+  const std::string moves =
+      ";B[bh];W[aa];B[ch];W[ah];B[gh];W[ao];B[dh];W[oo];B[eh];W[oa];B[aj])";
+  const struct {
+    const char* header;
+    int losingPly;
+  } rows[] = {{"(;SZ[15]", 10}, {"(;SZ[15]RU[0]", 10}, {"(;SZ[15]RU[1]", 0}};
+  SteadyClock clock;
+  for (const auto& row : rows) {
+    AnalyseOptions options;
+    options.engineMs = 0;
+    options.vct = false;
+    const Analysis a = AnalyseGame(ParseOne(row.header + moves), options, clock);
+    EXPECT_EQ(a.losingPly, row.losingPly) << row.header;
+    EXPECT_EQ(a.plies.size(), 11u) << row.header;
+  }
+}
+
+// What kestrova match writes is what the analyser reads: size, rule, every move and its colour.
+TEST(AnalyseTest, ReadsBackTheRecordsOfMatches) {
+  for (const int rule : {referee::kFreestyle, referee::kExactFive}) {
+    referee::GameRecord record;
+    record.boardSize = 12;
+    record.rule = rule;
+    record.blackName = "a]b\\c";
+    record.reason = "B made five";
+    const referee::Point points[] = {{5, 5}, {0, 11}, {6, 5}};
+    referee::Stone stone = referee::Stone::Black;
+    for (const referee::Point& p : points) {
+      record.moves.push_back({{p, stone}, 12});
+      stone = stone == referee::Stone::Black ? referee::Stone::White : referee::Stone::Black;
+    }
+    const sgf::RecordedGame game = ParseOne(referee::GameSgf(record));
+    EXPECT_EQ(game.size, 12);
+    EXPECT_EQ(game.rule, rule == referee::kFreestyle ? Rule::Freestyle : Rule::ExactFive);
+    ASSERT_EQ(game.moves.size(), 3u);
+    for (size_t k = 0; k < 3; ++k) {
+      EXPECT_EQ(game.moves[k].first, k % 2 == 0 ? Own : Opponent);
+      EXPECT_EQ(game.moves[k].second.x, points[k].x + 1);
+      EXPECT_EQ(game.moves[k].second.y, points[k].y + 1);
+    }
+  }
+}
+
+// Row y = 7 of a 15 x 15 board, from x = 0; the mover is black ('x'), move in board indices.
+TEST(AnalyseTest, TellsAForcedBlockFromAFreeMove) {
+  const struct {
+    const char* rows;
+    Move move;
+    bool forced;
+  } cases[] = {
+      {"xoooo..........", {6, 8}, true},   // blocks white's one five, at x = 5
+      {"xoooo..........", {7, 8}, false},  // plays beside it: not the block
+      {".oooo..........", {6, 8}, false},  // two fives for white: nothing blocks them both
+      {"xoooo..xxxx....", {6, 8}, false},  // black had its own five to make instead
+      {"xoooo..x.xx....", {6, 8}, true},   // black's three stones make no five
+  };
+  for (const auto& c : cases) {
+    Board board;
+    ResetBoard(board, 15);
+    for (int x = 0; x < 15; ++x)
+      if (c.rows[x] != '.') board.at(x + 1, 8) = c.rows[x] == 'x' ? Own : Opponent;
+    EXPECT_EQ(ForcedBlock(board, Own, c.move, Rule::Freestyle), c.forced) << c.rows;
+  }
+}
+
+struct ToolRun {
+  int status = -1;
+  std::string out, err;
+};
+
+ToolRun Analyse(const std::vector<std::string>& args) {
+  const std::string base =
+      ::testing::TempDir() + "kestrova_analyse_" + std::to_string(getpid()) + "_";
+  std::string command = ToolPath() + " analyse";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  EngineProcess tool(command + " 2>" + base + "err </dev/null");
+  ToolRun run;
+  run.out = tool.ReadAll(120000);
+  EXPECT_TRUE(tool.Exited(5000, &run.status)) << command;
+  std::ifstream err(base + "err");
+  run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
+  return run;
+}
+
+std::string WriteSgf(const std::string& text) {
+  const std::string path =
+      ::testing::TempDir() + "kestrova_analyse_" + std::to_string(getpid()) + ".sgf";
+  std::ofstream(path) << text;
+  return path;
+}
+
+int PlyLines(const std::string& out) {
+  int n = 0;
+  for (size_t at = 0; (at = out.find(" | ", at)) != std::string::npos; at = out.find('\n', at)) ++n;
+  return n;
+}
+
+TEST(AnalyseToolTest, ReportsTheGameWithTheEnginesChoices) {
+  const ToolRun run = Analyse({WriteSgf(kIgnoredThree), "--ms", "20"});
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(PlyLines(run.out), 9) << run.out;
+  EXPECT_NE(run.out.find("2 white 0,0 | engine "), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\nfirst losing move: 6 (white 14,14): black wins by VCF "),
+            std::string::npos)
+      << run.out;
+}
+
+TEST(AnalyseToolTest, RefusesBadRecordsAndSaysWhy) {
+  const std::string won =
+      "(;SZ[15];B[hh];W[aa];B[ih];W[ao];B[jh];W[oo];B[kh];W[oa];B[lh];W[ab])";
+  const struct {
+    std::string sgf;  // empty: no file at all
+    std::vector<std::string> args;
+    int status;
+    int plies;  // lines reported before the error
+    const char* error;
+  } rows[] = {
+      {"(;SZ[15];B[hh]", {}, 2, 0, "never closes"},
+      {"(;SZ[15];B[h])", {}, 2, 0, "move 1 'h' is not a point"},
+      {"hello", {}, 2, 0, "expected '('"},
+      {"", {}, 2, 0, "no game in it"},
+      {"(;SZ[21];B[aa])", {}, 2, 0, "bad board size SZ[21]"},
+      {"(;SZ[15:15];B[aa])", {}, 2, 0, "bad board size SZ[15:15]"},
+      {"(;SZ[15]RU[renju];B[hh])", {}, 2, 0, "unsupported rule RU[renju]"},
+      {"(;SZ[15]AB[hh];W[ii])", {}, 2, 0, "setup stones (AB)"},
+      {"(;SZ[15];B[hh];W[zz])", {}, 1, 1, "move 2 'zz' is not a cell of the board"},
+      {"(;SZ[15];B[hh];W[ii];B[hh])", {}, 1, 2, "move 3 'hh' is on a taken cell"},
+      {"(;SZ[15];B[hh];B[ii])", {}, 1, 1, "move 2 'ii' is out of turn"},
+      {won, {}, 1, 9, "move 10 'ab' comes after the five that ended the game"},
+      {"(;SZ[15];B[hh])", {"--ms", "-1"}, 2, 0, "--ms"},
+      {"(;SZ[15];B[hh])", {"--vct-nodes", "0"}, 2, 0, "--vct-nodes"},
+      {"(;SZ[15];B[hh])", {"--depth", "3"}, 2, 0, "--depth"},
+  };
+  for (const auto& row : rows) {
+    std::vector<std::string> args = row.args;
+    args.insert(args.begin(), WriteSgf(row.sgf));
+    // The engine stays out of it: these records are refused before it would matter.
+    if (row.args.empty()) args.insert(args.end(), {"--ms", "0"});
+    const ToolRun run = Analyse(args);
+    EXPECT_EQ(run.status, row.status) << row.sgf << "\n" << run.out << run.err;
+    EXPECT_EQ(PlyLines(run.out), row.plies) << row.sgf << "\n" << run.out;
+    EXPECT_NE(run.err.find(row.error), std::string::npos) << row.sgf << ": " << run.err;
+    if (row.status == 1) {
+      EXPECT_NE(run.out.find("error: " + std::string(row.error)), std::string::npos) << run.out;
+    }
+  }
+  const ToolRun missing = Analyse({"/nonexistent/game.sgf"});
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_NE(missing.err.find("cannot be read"), std::string::npos) << missing.err;
+}
+
+}  // namespace
+}  // namespace kestrova::testing
