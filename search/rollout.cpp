@@ -58,9 +58,11 @@ void Backpropagate(Search& search, int32_t node) {
     return;
   }
   AtomicAdd(root.Visits, 1);
+  // The best value seen seldom changes: the root's line is written only when it does.
   std::atomic_ref<float> total(root.Total);
   float seen = total.load(std::memory_order_relaxed);
-  while (!total.compare_exchange_weak(seen, best(seen), std::memory_order_relaxed)) {
+  while (best(seen) != seen &&
+         !total.compare_exchange_weak(seen, best(seen), std::memory_order_relaxed)) {
   }
 }
 

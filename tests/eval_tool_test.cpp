@@ -101,7 +101,10 @@ TEST(ToolArgs, StrictValuesAndHelpEverywhere) {
       {"match a b --sprt x 5", 2, "bad value 'x' for --sprt"},
       {"match a b --games 0", 2, "bad value '0' for --games"},
       {"match a b c", 2, "two engines are needed, 3 given"},
-      {"match a b --colour red", 2, "unknown option --colour"}};
+      {"match a b --colour red", 2, "unknown option --colour"},
+      {"think --threads -1", 2, "bad value '-1' for --threads"},
+      {"bench --threads 0", 2, "bad value '0' for --threads"},
+      {"play --threads two", 2, "bad value 'two' for --threads"}};
   // clang-format on
   for (const auto& [args, exitCode, wanted] : rows) {
     EngineProcess tool(ToolPath() + " " + args + " 2>&1 </dev/null");
@@ -110,6 +113,14 @@ TEST(ToolArgs, StrictValuesAndHelpEverywhere) {
     EXPECT_TRUE(tool.Exited(5000, &code) && code == exitCode) << args << ": " << code;
     EXPECT_NE(out.find(wanted), std::string::npos) << args << ": " << out;
   }
+  // A full board leaves think no move: its error, and a failure.
+  const std::string full = ::testing::TempDir() + "kestrova_full_board";
+  std::ofstream(full) << "XXOOX\nOOXXO\nXXOOX\nOOXXO\nXXOOX\n";
+  EngineProcess think(ToolPath() + " think --ms 50 --threads 2 2>&1 <" + full);
+  const std::string out = think.ReadAll(20000);
+  int code = -1;
+  EXPECT_TRUE(think.Exited(5000, &code) && code == 1) << code;
+  EXPECT_NE(out.find("kestrova think: no empty cell"), std::string::npos) << out;
   for (const char* command : {"eval", "bench", "think", "match", "play", "serve"}) {
     EngineProcess tool(ToolPath() + " " + command + " --help </dev/null");
     const std::string out = tool.ReadAll(20000);
