@@ -21,9 +21,9 @@ void CollectCounts(Search& search) {
 
 }  // namespace
 
-void IterateOnce(Search& search) {
+void IterateOnce(Search& search, Worker& worker) {
   // Another thread holds a node this descent needs only while it expands or evaluates it.
-  while (!Iterate(search, search.rootIndex)) std::this_thread::yield();
+  while (!Iterate(search, worker, search.rootIndex)) std::this_thread::yield();
 }
 
 int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
@@ -42,10 +42,8 @@ int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
       // A helper with a quota makes all of it: the count of a fixed search must not depend
       // on which thread finishes first.
       while (helperQuota < 0 ? !stop.load(std::memory_order_relaxed) : n < helperQuota) {
-        if (Iterate(search, worker, search.rootIndex))
-          ++n;
-        else
-          std::this_thread::yield();
+        IterateOnce(search, worker);
+        ++n;
       }
       done[size_t(k)] = n;
     });

@@ -9,9 +9,12 @@
 
 namespace kestrova {
 
-// One iteration from the root on the search's own worker that does something: a descent
-// that gave up on a node another thread holds is made again.
-void IterateOnce(Search& search);
+// One iteration from the root on the worker (the search's own when none is given) that does
+// something: a descent that gave up on a node another thread holds is made again.
+void IterateOnce(Search& search, Worker& worker);
+inline void IterateOnce(Search& search) {
+  IterateOnce(search, search);
+}
 
 // Runs ownLoop on this thread, which returns the iterations it made, while search.threads - 1
 // helpers iterate on the same tree: each until ownLoop returns, or, when helperQuota is not
