@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "core/log.h"
 #include "search/time_bands.h"
 
 namespace kestrova {
@@ -94,11 +95,13 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
   const DefenceResult vct = solver.VCTDefences(board, Own, budget);
   out.nodes += vct.nodes;
   if (vct.threat == Verdict::Win) {
-    out.allowed = vct.defences;
-    out.allowed.insert(out.allowed.end(), vct.undecided.begin(), vct.undecided.end());
+    // A proven refutation beats one the budget left open; with none, the open ones are all
+    // there is.
+    out.allowed = vct.defences.empty() ? vct.undecided : vct.defences;
     if (out.allowed.empty()) return play(vct.longest, "lost to a VCT: its longest refutation");
     out.kind = RootThreats::Kind::Restricted;
     out.reason = "refuting the opponent's VCT";
+    Log("VCT refutations ", vct.defences.size(), ", undecided ", vct.undecided.size());
   }
   return out;
 }

@@ -191,6 +191,30 @@ int32_t ReserveChildren(Search& search, int32_t count) {
   return last + 1;
 }
 
+// The listed points that are allowed, best first, then the allowed moves the scan did not
+// list, as far as the list has room.
+void KeepAllowed(const std::vector<Move>& allowed, int turn, SPointList& spoints) {
+  SPointList kept;
+  int n = 0;
+  auto at = [](const SPoint& p, Move m) { return p.x == m.x && p.y == m.y; };
+  for (int k = 1; k <= spoints.count(); ++k)
+    if (std::any_of(allowed.begin(), allowed.end(), [&](Move m) { return at(spoints[k], m); }))
+      kept.items[++n] = spoints[k];
+  const int listed = n;
+  for (const Move m : allowed) {
+    if (n == kMaxSPoints) break;
+    if (std::any_of(kept.items.begin() + 1, kept.items.begin() + listed + 1,
+                    [&](const SPoint& p) { return at(p, m); }))
+      continue;
+    SPoint& p = kept.items[++n];
+    p.x = m.x;
+    p.y = m.y;
+    p.side = turn;
+  }
+  kept.items[0].score = n;
+  spoints = kept;
+}
+
 }  // namespace
 
 // On several threads, the node (and so each new child until it is evaluated) is claimed by
@@ -199,6 +223,8 @@ void Expand(Search& search, Worker& worker, int32_t node) {
   SPointList spoints;
   const int turn = search.nodes[node].turn;
   ScanNode(search, worker, node, spoints);
+  if (node == search.rootIndex && !search.rootAllowed.empty())
+    KeepAllowed(search.rootAllowed, turn, spoints);
   const int32_t count = spoints.count();
   const bool shared = search.sharedTree;
   if (count == 0) {

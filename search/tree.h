@@ -168,6 +168,9 @@ struct Search : Worker {
   bool rootSolved = false;     // a root move is a proven win, or every one a proven loss
   bool rootFiveCell = false;   // either side could make five on the root's board
   bool probeCostOnly = false;  // for measuring: probe, but keep the plain search's tree
+  // When not empty: the only moves the root may have as children (the refutations of a
+  // forced win of the opponent's), so the whole turn goes into telling them apart.
+  std::vector<Move> rootAllowed;
   ThreatSolver solver;
 };
 

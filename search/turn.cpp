@@ -313,8 +313,13 @@ TurnResult PlayTurn(GameState& game, Search& search, Clock& clock) {
     Log("Pre MCTS output Location: ", spoints[k].x, ",", spoints[k].y,
         "  score: ", spoints[k].score);
 
+  // The refutations become the root's only children: a tree kept from the last turn has
+  // the others, so it starts afresh.
+  if (!allowed.empty()) search.resetPending = true;
   PrepareRoot(game, search);
+  search.rootAllowed = allowed;
   RunSearch(game, search, clock);
+  search.rootAllowed.clear();
 
   const int32_t chosen = allowed.empty() ? FinalChoice(search) : FinalChoiceAmong(search, allowed);
   if (chosen >= 0) {

@@ -2,6 +2,7 @@
 // every time band; switched off, the turn is the tree search alone.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "core/position_text.h"
@@ -122,6 +123,50 @@ TEST(ThreatTurnTest, FacingAVcfTheEngineRefutesIt) {
     }
   }
   EXPECT_GE(refutable, 1);
+}
+
+// O's open three, and X's own moves the scan ranks beside its ends: every refutation of O's
+// win by threes, and nothing else, is a root move, and one of them is played.
+TEST(ThreatTurnTest, FacingAVctTheRootSearchesOnlyItsRefutations) {
+  const Board board = Parsed(ThreatPuzzle{0, R"(
+...............
+...............
+..X............
+...............
+...............
+...............
+...............
+.....OOO.......
+...............
+...............
+..........X....
+..........X....
+...X.......X...
+...............
+...............
+)"});
+  ThreatSolver judge;
+  const DefenceResult d = judge.VCTDefences(board, Own, Unlimited());
+  ASSERT_EQ(d.threat, Verdict::Win);
+  ASSERT_TRUE(d.undecided.empty());
+  ASSERT_GE(d.defences.size(), 2u);
+  auto refutes = [&d](int x, int y) {
+    return std::any_of(d.defences.begin(), d.defences.end(),
+                       [&](Move m) { return m.x == x && m.y == y; });
+  };
+  for (const int band : {0, 4}) {
+    const auto [matchTime, turnTime] = kLimits[band];
+    Turn t(board, matchTime, turnTime);
+    t.search.useVct = true;
+    const Move m = t.Play();
+    EXPECT_TRUE(refutes(m.x, m.y)) << "played " << m.x - 1 << "," << m.y - 1;
+    const TreeNode& root = t.search.nodes[t.search.nodes[t.search.rootIndex].ParentID];
+    ASSERT_GE(root.ChildCount, 2);
+    for (int k = 1; k <= root.ChildCount; ++k) {
+      const TreeNode& c = t.search.nodes[root.child(k)];
+      EXPECT_TRUE(refutes(c.x, c.y)) << "root move " << c.x - 1 << "," << c.y - 1;
+    }
+  }
 }
 
 TEST(ThreatTurnTest, SwitchedOffTheTurnIsTheSearchAlone) {

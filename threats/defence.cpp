@@ -113,8 +113,12 @@ int ThreatSolver::BestDefence(Kind kind, uint8_t defender, int foursLeft, Defenc
       if (out) out->undecided.push_back(CellMove(d));
       continue;
     }
-    // An even share of what is left, so that one hard candidate leaves the rest their turn.
-    budget_.maxNodes = nodes_ + (limit - nodes_) / int64_t(candidates.size() - k);
+    // A share of what is left, so that one hard candidate leaves the rest their turn. A
+    // VCT has a hundred candidates and more, listed nearest its line first: an even share
+    // would settle none of them, so the first few get an eighth each.
+    const size_t left = candidates.size() - k;
+    const size_t shares = kind == Kind::Vct ? std::min<size_t>(left, kVctShares) : left;
+    budget_.maxNodes = nodes_ + (limit - nodes_) / int64_t(shares);
     int length = AfterDefence(kind, d, defender, foursLeft);
     budget_.maxNodes = limit;
     if (stopped_ && !deadlineHit_ && nodes_ < limit) {

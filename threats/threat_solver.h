@@ -136,6 +136,7 @@ class ThreatSolver {
   int AfterDefence(Kind kind, int d, uint8_t defender, int foursLeft);
   static constexpr int kUnknownLength = 1 << 20;
   static constexpr int kDefenderFours = 6;
+  static constexpr size_t kVctShares = 8;
 
   SolverOptions options_;
   ZobristKeys zobrist_;
