@@ -29,7 +29,8 @@ ThreatDeadlines ThreatDeadline(const GameState& game) {
       msRemainingGameTime >= 0 ? std::max<int64_t>(1, msRemainingGameTime / 100) : INT64_MAX;
   const int64_t search = std::min(std::max<int64_t>(think / 4, kMinThreatMs), gameCap);
   const int64_t defence = std::min(std::max<int64_t>(think / 2, kMinThreatMs), gameCap);
-  return {game.TurnStartTime + search, game.TurnStartTime + defence};
+  return {game.TurnStartTime + search, game.TurnStartTime + defence,
+          game.TurnStartTime + std::min(think, gameCap)};
 }
 
 RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& clock,
@@ -77,6 +78,7 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
       if (vct.verdict == Verdict::NoWin) safe.push_back(m);
       if (vct.verdict == Verdict::Unknown) unknown.push_back(m);
     }
+    out.unsettled = safe.empty();
     if (!safe.empty())
       out.allowed = std::move(safe);
     else if (!unknown.empty())
@@ -94,6 +96,8 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
   budget.deadlineMs = defenceDeadlineMs;
   const DefenceResult vct = solver.VCTDefences(board, Own, budget);
   out.nodes += vct.nodes;
+  out.unsettled = vct.threat == Verdict::Unknown ||
+                  (vct.threat == Verdict::Win && vct.defences.empty());
   if (vct.threat == Verdict::Win) {
     // A proven refutation beats one the budget left open; with none, the open ones are all
     // there is.

@@ -22,6 +22,9 @@ struct RootThreats {
   Move move{};
   std::vector<Move> allowed;
   const char* reason = "";  // for the trace
+  // Some root move may still lose to a forced win by threes of the opponent's that the
+  // solver has not seen: it was cut short, or left refutations undecided.
+  bool unsettled = true;
   int64_t nodes = 0;
 };
 
@@ -38,6 +41,7 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
 struct ThreatDeadlines {
   int64_t search;
   int64_t defence;
+  int64_t end;  // the end of the turn's thinking
 };
 ThreatDeadlines ThreatDeadline(const GameState& game);
 

@@ -21,15 +21,6 @@ bool HasFiveCell(const Search& search, const Worker& worker, const Board& board,
   return false;
 }
 
-// Proves node, unproven so far, won or lost for the player who moved into it: its value is
-// exact from now on.
-void MarkProven(TreeNode& n, int8_t proof) {
-  const int32_t score = proof == kProvenWin ? kFiveValue : -kFiveValue;
-  Store(n.RolloutScore, score);
-  Store(n.Total, static_cast<float>(double(score) * Load(n.Visits)));
-  Store(n.isTerminal, proof);
-}
-
 bool AllChildrenLost(const Search& search, const TreeNode& n) {
   const int32_t count = Load(n.ChildCount, std::memory_order_acquire);
   if (count <= 0) return false;
@@ -39,6 +30,13 @@ bool AllChildrenLost(const Search& search, const TreeNode& n) {
 }
 
 }  // namespace
+
+void MarkProven(TreeNode& n, int8_t proof) {
+  const int32_t score = proof == kProvenWin ? kFiveValue : -kFiveValue;
+  Store(n.RolloutScore, score);
+  Store(n.Total, static_cast<float>(double(score) * Load(n.Visits)));
+  Store(n.isTerminal, proof);
+}
 
 void StartProbing(Search& search) {
   search.probing = true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "core/log.h"
+#include "search/root_check.h"
 #include "search/root_threats.h"
 #include "search/threads.h"
 
@@ -13,6 +14,9 @@ TurnResult PlaceOwn(GameState& game, int x, int y) {
   game.GameBoard.at(x, y) = Own;
   return TurnResult{true, x - 1, y - 1, {}};
 }
+
+// Iterations between two looks at the leading root move: its share of the time does the rest.
+constexpr int64_t kCheckEvery = 64;
 
 TurnResult NoEmptyCell() {
   return TurnResult{false, 0, 0, "no empty cell"};
@@ -65,8 +69,10 @@ TurnResult FinishTurn(GameState& game, Search& search, Clock& clock, int x, int 
 }
 
 // Runs iterations on the root until the stop rule of the time band fires. With more threads
-// the helpers iterate on the same tree until this thread, which keeps the clock, stops.
-void RunSearch(GameState& game, Search& search, Clock& clock) {
+// the helpers iterate on the same tree until this thread, which keeps the clock, stops; this
+// one also checks the leading root move against the opponent's forced wins when check is given.
+void RunSearch(GameState& game, Search& search, Clock& clock, RootCheck* check,
+               const std::vector<Move>* allowed) {
   if (search.useThreats && search.treeProbe) StartProbing(search);
   search.lastIterations = SearchWithHelpers(search, -1, [&] {
     int64_t iterations = 0;
@@ -90,6 +96,7 @@ void RunSearch(GameState& game, Search& search, Clock& clock) {
       if (rule != StopRule::Continue) break;
       IterateOnce(search);
       ++iterations;
+      if (check && iterations % kCheckEvery == 0) CheckLeadingMove(search, *check, clock, allowed);
       if (Load(search.storeFull)) {
         Log("Search Complete");
         break;
@@ -164,33 +171,6 @@ void PrepareRoot(GameState& game, Search& search) {
 }
 
 namespace {
-
-// Whether the move into c is among allowed; every move is when allowed is null.
-bool Allowed(const std::vector<Move>* allowed, const TreeNode& c) {
-  return !allowed || std::any_of(allowed->begin(), allowed->end(),
-                                 [&c](Move m) { return m.x == c.x && m.y == c.y; });
-}
-
-// The visited root child of the best average among those allowed (every one when allowed is
-// null), or -1. A proven loss competes only when nothing else is left.
-int32_t BestAverage(const Search& search, const std::vector<Move>* allowed) {
-  const TreeNode& root = search.nodes[search.rootIndex];
-  int32_t best = -1, bestLost = -1;
-  float bestAverage = -1000000.0f, bestLostAverage = -1000000.0f;
-  for (int k = 1; k <= root.ChildCount; ++k) {
-    const TreeNode& c = search.nodes[root.child(k)];
-    if (!Allowed(allowed, c) || c.Visits == 0) continue;  // an unevaluated move does not compete
-    if (!allowed) Log("Location: ", [&] { return Describe(c); });
-    const double average = double(c.Total) / c.Visits;
-    const bool lost = c.isTerminal == kProvenLoss;
-    float& to = lost ? bestLostAverage : bestAverage;
-    if (!(to >= average)) {
-      to = static_cast<float>(average);
-      (lost ? bestLost : best) = root.child(k);
-    }
-  }
-  return best >= 0 ? best : bestLost;
-}
 
 // The root child among the allowed ones (every one when allowed is null) that makes five or
 // is a proven win, or -1.
@@ -272,11 +252,16 @@ TurnResult PlayTurn(GameState& game, Search& search, Clock& clock) {
     return FinishTurn(game, search, clock, x, y);
   }
   std::vector<Move> allowed;  // empty: every root move
+  bool checkRoot = false;
+  int64_t checkEnd = 0;
   if (search.useThreats) {
     const ThreatDeadlines deadlines = ThreatDeadline(game);
     const RootThreats threats = ConsultThreats(game.GameBoard, search.solver, clock,
                                                deadlines.search, deadlines.defence, search.useVct);
-    Log("Threats: ", threats.reason, " nodes ", threats.nodes);
+    Log("Threats: ", threats.reason, " nodes ", threats.nodes, " ms ",
+        clock.NowMs() - game.TurnStartTime);
+    checkRoot = search.useVct && threats.unsettled;
+    checkEnd = deadlines.end;
     Move now{};
     bool playNow = false;
     if (threats.kind == RootThreats::Kind::Play) {
@@ -318,8 +303,10 @@ TurnResult PlayTurn(GameState& game, Search& search, Clock& clock) {
   if (!allowed.empty()) search.resetPending = true;
   PrepareRoot(game, search);
   search.rootAllowed = allowed;
-  RunSearch(game, search, clock);
+  RootCheck check = StartRootCheck(clock, checkEnd);
+  RunSearch(game, search, clock, checkRoot ? &check : nullptr, allowed.empty() ? nullptr : &allowed);
   search.rootAllowed.clear();
+  if (checkRoot) Log("Root checks ", check.checks, " losses ", check.losses, " ms ", check.spentMs);
 
   const int32_t chosen = allowed.empty() ? FinalChoice(search) : FinalChoiceAmong(search, allowed);
   if (chosen >= 0) {
