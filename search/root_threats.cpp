@@ -96,8 +96,8 @@ RootThreats ConsultThreats(const Board& board, ThreatSolver& solver, Clock& cloc
   budget.deadlineMs = defenceDeadlineMs;
   const DefenceResult vct = solver.VCTDefences(board, Own, budget);
   out.nodes += vct.nodes;
-  out.unsettled = vct.threat == Verdict::Unknown ||
-                  (vct.threat == Verdict::Win && vct.defences.empty());
+  out.unsettled =
+      vct.threat == Verdict::Unknown || (vct.threat == Verdict::Win && vct.defences.empty());
   if (vct.threat == Verdict::Win) {
     // A proven refutation beats one the budget left open; with none, the open ones are all
     // there is.

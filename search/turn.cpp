@@ -194,6 +194,10 @@ int32_t FinalChoice(Search& search) {
   }
   // A five in one, or a proven win, is always played.
   if (const int32_t win = ProvenRootWin(search, nullptr); win >= 0) return win;
+  for (int k = 1; k <= n; ++k) {
+    const TreeNode& c = search.nodes[root.child(k)];
+    if (c.Visits != 0) Log("Location: ", [&] { return Describe(c); });
+  }
   int32_t best = BestAverage(search, nullptr);
   if (best >= 0) return best;
   for (int k = 1; k <= n; ++k)
@@ -304,7 +308,8 @@ TurnResult PlayTurn(GameState& game, Search& search, Clock& clock) {
   PrepareRoot(game, search);
   search.rootAllowed = allowed;
   RootCheck check = StartRootCheck(clock, checkEnd);
-  RunSearch(game, search, clock, checkRoot ? &check : nullptr, allowed.empty() ? nullptr : &allowed);
+  RunSearch(game, search, clock, checkRoot ? &check : nullptr,
+            allowed.empty() ? nullptr : &allowed);
   search.rootAllowed.clear();
   if (checkRoot) Log("Root checks ", check.checks, " losses ", check.losses, " ms ", check.spentMs);
 
