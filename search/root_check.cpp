@@ -77,12 +77,10 @@ void CheckLeadingMove(Search& search, RootCheck& check, Clock& clock,
     Log("Root check: ", int(child.x), ",", int(child.y), " loses to a forced win");
     MarkProven(child, kProvenLoss);
     BackupProof(search, leader);
-  } else if (verdict == Verdict::NoWin) {
-    tried = RootCheck::kSafe;
-  } else if (verdict == Verdict::Invalid) {
-    tried = RootCheck::kGivenUp;
+  } else if (verdict != Verdict::Unknown) {
+    tried = RootCheck::kDone;  // safe, or a position the solver cannot search
   } else if (clock.NowMs() < check.endMs) {
-    tried = budget.maxNodes >= kMostNodes ? RootCheck::kGivenUp : budget.maxNodes;
+    tried = budget.maxNodes >= kMostNodes ? RootCheck::kDone : budget.maxNodes;
   }
   check.spentMs += clock.NowMs() - now;
 }

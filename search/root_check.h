@@ -16,11 +16,10 @@ struct RootCheck {
   int64_t spentMs = 0;
   int64_t endMs = 0;  // no check runs past this reading of the clock
   // Per root child, counted from 1: the node budget of its last check that settled nothing,
-  // kSafe once proven safe, kGivenUp once the largest budget settled nothing.
+  // or kDone once it is proven safe or the largest budget settled nothing.
   std::vector<int64_t> tried;
   int64_t checks = 0, losses = 0;
-  static constexpr int64_t kSafe = -1;
-  static constexpr int64_t kGivenUp = -2;
+  static constexpr int64_t kDone = -1;
 };
 
 RootCheck StartRootCheck(Clock& clock, int64_t endMs);

@@ -1,6 +1,7 @@
 #include "search/turn.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "core/log.h"
 #include "search/root_check.h"
@@ -307,11 +308,11 @@ TurnResult PlayTurn(GameState& game, Search& search, Clock& clock) {
   if (!allowed.empty()) search.resetPending = true;
   PrepareRoot(game, search);
   search.rootAllowed = allowed;
-  RootCheck check = StartRootCheck(clock, checkEnd);
-  RunSearch(game, search, clock, checkRoot ? &check : nullptr,
-            allowed.empty() ? nullptr : &allowed);
+  std::optional<RootCheck> check;
+  if (checkRoot) check = StartRootCheck(clock, checkEnd);
+  RunSearch(game, search, clock, check ? &*check : nullptr, allowed.empty() ? nullptr : &allowed);
   search.rootAllowed.clear();
-  if (checkRoot) Log("Root checks ", check.checks, " losses ", check.losses, " ms ", check.spentMs);
+  if (check) Log("Root checks ", check->checks, " losses ", check->losses, " ms ", check->spentMs);
 
   const int32_t chosen = allowed.empty() ? FinalChoice(search) : FinalChoiceAmong(search, allowed);
   if (chosen >= 0) {
