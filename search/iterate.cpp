@@ -11,6 +11,7 @@ void ChargeVirtualLoss(Search& search, Worker& worker, int32_t node) {
   AtomicAdd(n.Visits, 1);
   AtomicAdd(n.Total, -kVirtualLoss);
   worker.lossPath.push_back(node);
+  worker.lossStones.push_back(StoneOf(n));
 }
 
 // Claims a node for this thread's expansion or evaluation; false when another has it.
@@ -40,6 +41,7 @@ void DropVirtualLoss(Search& search, Worker& worker) {
     AtomicAdd(n.Total, kVirtualLoss);
   }
   worker.lossPath.clear();
+  worker.lossStones.clear();
 }
 
 void ComputeUCB1(Search& search, int32_t first, int count, float* scores) {
@@ -55,10 +57,11 @@ void ComputeUCB1(Search& search, int32_t first, int count, float* scores) {
   }
   for (int k = 0; k < count; ++k)
     ucb[k] = totals[k] / visits[k] + 3.0 * (std::sqrt(parentVisits / visits[k]) - 1.0);
-  for (int k = 0; k < count; ++k) {
-    scores[k] = static_cast<float>(ucb[k]);
-    Store(search.nodes[first + k].UCB1_Score, scores[k]);
-  }
+  for (int k = 0; k < count; ++k) scores[k] = static_cast<float>(ucb[k]);
+  // Kept in the nodes only for the trace; on several threads every descent would write the
+  // cache lines of every child that the other threads are reading.
+  if (!search.sharedTree)
+    for (int k = 0; k < count; ++k) search.nodes[first + k].UCB1_Score = scores[k];
 }
 
 // On several threads each node chosen on the way down is charged a virtual loss, which the
@@ -67,6 +70,7 @@ void ComputeUCB1(Search& search, int32_t first, int count, float* scores) {
 bool Iterate(Search& search, Worker& worker, int32_t node) {
   const bool shared = search.sharedTree;
   worker.lossPath.clear();
+  worker.lossStones.clear();
   for (;;) {
     TreeNode& n = search.nodes[node];
     // A node reached through a virtual loss has had this visit counted already.

@@ -26,7 +26,7 @@ void IterateOnce(Search& search, Worker& worker) {
   while (!Iterate(search, worker, search.rootIndex)) std::this_thread::yield();
 }
 
-int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
+int64_t SearchWithHelpers(Search& search, std::atomic<int64_t>* budget,
                           const std::function<int64_t()>& ownLoop) {
   const int helpers = std::clamp(search.threads - 1, 0, int(search.helpers.size()));
   if (helpers == 0) return ownLoop();
@@ -36,12 +36,11 @@ int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
   std::vector<std::thread> running;
   running.reserve(size_t(helpers));
   for (int k = 0; k < helpers; ++k)
-    running.emplace_back([&search, &stop, &done, helperQuota, k] {
+    running.emplace_back([&search, &stop, &done, budget, k] {
       Worker& worker = *search.helpers[size_t(k)];
       int64_t n = 0;
-      // A helper with a quota makes all of it: the count of a fixed search must not depend
-      // on which thread finishes first.
-      while (helperQuota < 0 ? !stop.load(std::memory_order_relaxed) : n < helperQuota) {
+      while (!stop.load(std::memory_order_relaxed) &&
+             (budget == nullptr || budget->fetch_sub(1, std::memory_order_relaxed) > 0)) {
         IterateOnce(search, worker);
         ++n;
       }

@@ -2,6 +2,7 @@
 // the clock, until that one is done.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 
@@ -17,10 +18,11 @@ inline void IterateOnce(Search& search) {
 }
 
 // Runs ownLoop on this thread, which returns the iterations it made, while search.threads - 1
-// helpers iterate on the same tree: each until ownLoop returns, or, when helperQuota is not
-// negative, exactly helperQuota iterations. No helper outlives the call. Returns the iterations
-// of every thread; the helpers' scan and probe counts go to the search's own.
-int64_t SearchWithHelpers(Search& search, int64_t helperQuota,
+// helpers iterate on the same tree until ownLoop returns; with a budget, each helper iteration
+// first takes one from it, and the helpers stop when it is spent. No helper outlives the call.
+// Returns the iterations of every thread; the helpers' scan and probe counts go to the
+// search's own.
+int64_t SearchWithHelpers(Search& search, std::atomic<int64_t>* budget,
                           const std::function<int64_t()>& ownLoop);
 
 }  // namespace kestrova

@@ -1,7 +1,10 @@
 #include "search/tree.h"
 
 #include <algorithm>
+#include <cstdlib>
+#include <new>
 #include <thread>
+#include <type_traits>
 
 #include "core/log.h"
 
@@ -27,9 +30,22 @@ NodeStore::NodeStore() {
   blocks_.reserve(kMaxStoreNodes / kBlockNodes + 1);
 }
 
+// Blocks are calloc'd: a node must be valid as zero bytes.
+static_assert(std::is_trivial_v<TreeNode>);
+
+void NodeStore::FreeBlock::operator()(TreeNode* block) const {
+  std::free(block);
+}
+
 void NodeStore::resize(int32_t n) {
   const size_t blocksNeeded = (size_t(n) + kBlockNodes - 1) >> kBlockBits;
-  while (blocks_.size() < blocksNeeded) blocks_.emplace_back(new TreeNode[kBlockNodes]());
+  while (blocks_.size() < blocksNeeded) {
+    // A fresh block comes zeroed from the system and its pages are touched only as nodes are
+    // written, so a thread growing the store under the lock does not zero a megabyte there.
+    auto* block = static_cast<TreeNode*>(std::calloc(kBlockNodes, sizeof(TreeNode)));
+    if (block == nullptr) throw std::bad_alloc();
+    blocks_.emplace_back(block);
+  }
   if (n < size_) {
     // Nodes past the new end must read as zero when the store grows again.
     for (int32_t i = n; i < std::min<int64_t>(size_, int64_t(blocksNeeded) << kBlockBits); ++i)
@@ -158,11 +174,16 @@ int32_t ScanNode(Search& search, Worker& worker, int32_t node, SPointList& spoin
   // The stones from the root down to the node, as NodeBoard writes them.
   std::vector<PlacedStone>& path = worker.pathScratch;
   path.clear();
-  for (int32_t n = node; n != search.rootIndex && n > 0; n = search.nodes[n].ParentID) {
-    const TreeNode& t = search.nodes[n];
-    path.push_back(PlacedStone{int16_t(t.x * kGrid + t.y), uint8_t(5 - t.turn), 0});
+  // A node at the end of this thread's descent, or just below it, has its path recorded.
+  const int32_t reached = worker.lossPath.empty() ? search.rootIndex : worker.lossPath.back();
+  if (search.sharedTree && (node == reached || search.nodes[node].ParentID == reached)) {
+    path = worker.lossStones;
+    if (node != reached) path.push_back(StoneOf(search.nodes[node]));
+  } else {
+    for (int32_t n = node; n != search.rootIndex && n > 0; n = search.nodes[n].ParentID)
+      path.push_back(StoneOf(search.nodes[n]));
+    std::reverse(path.begin(), path.end());
   }
-  std::reverse(path.begin(), path.end());
   MoveScanState(search, worker, path);
 #ifdef KESTROVA_CHECK_INCREMENTAL
   Board board;

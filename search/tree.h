@@ -86,8 +86,12 @@ class NodeStore {
   void resize(int32_t n);
 
  private:
-  std::vector<std::unique_ptr<TreeNode[]>> blocks_;
-  int32_t size_ = 0;
+  struct FreeBlock {
+    void operator()(TreeNode* block) const;
+  };
+  std::vector<std::unique_ptr<TreeNode[], FreeBlock>> blocks_;
+  // Written as the store grows; the list of blocks is read on every node access.
+  alignas(64) int32_t size_ = 0;
 };
 
 // Uniform integers for the tie draw; the seed is injectable so searches can be replayed.
@@ -109,6 +113,11 @@ struct PlacedStone {
   uint8_t code, before;
 };
 
+// The stone the move into a node puts on the board.
+inline PlacedStone StoneOf(const TreeNode& n) {
+  return PlacedStone{int16_t(n.x * kGrid + n.y), uint8_t(5 - n.turn), 0};
+}
+
 // What each search thread has of its own: the scan of the node it is at, its random draws,
 // its counts. On cache lines of its own: a thread writes here all the time, and another
 // thread reading a neighbour of these fields would miss its cache on every read.
@@ -126,8 +135,11 @@ struct alignas(64) Worker {
   Rng rng;
   int64_t probes = 0;  // nodes probed, and the proofs found there
   int64_t probeProofs = 0;
-  // The nodes this thread's descent has charged a virtual loss, root side first.
+  // The nodes this thread's descent has charged a virtual loss, root side first, and the
+  // stones of their moves: read as the node is charged, they spare the scan a second walk
+  // over the lines near the root that the other threads keep writing.
   std::vector<int32_t> lossPath;
+  std::vector<PlacedStone> lossStones;
 };
 
 // The tree and everything the search threads share; the search's own worker is the first
@@ -135,12 +147,12 @@ struct alignas(64) Worker {
 struct Search : Worker {
   Search(const Patterns& patterns, uint64_t seed);
 
+  // Read on every step of every descent: no field that is written during a search may share
+  // its cache line, or each thread's writes would make the other miss it.
   alignas(64) NodeStore nodes;
-  int32_t lastNodeIndex = 0;
   int32_t rootIndex = 0;
   Board rootBoard{};           // the position of node rootIndex
   bool resetPending = false;   // the next turn must start from a fresh tree
-  bool storeFull = false;      // an expansion was refused: the node store hit its bound
   int64_t lastIterations = 0;  // iterations of the last searched turn, for the speed figures
   int64_t maxNodes = 0;        // the bound of the node store, in nodes
   const Patterns& patterns;
@@ -151,9 +163,13 @@ struct Search : Worker {
   // each descent charges its path a virtual loss.
   bool sharedTree = false;
   std::vector<std::unique_ptr<Worker>> helpers;
-  std::mutex growth;  // taken by a thread that adds children to the store
-  // Set from outside (END, end of input) to end the search under way at its next pass.
-  std::atomic<bool> stopRequested{false};
+  // Written on every expansion, so on a line of their own.
+  alignas(64) std::mutex growth;  // taken by a thread that adds children to the store
+  int32_t lastNodeIndex = 0;
+  bool storeFull = false;  // an expansion was refused: the node store hit its bound
+  // Set from outside (END, end of input) to end the search under way at its next pass; on
+  // the next line, so that the fields below stay off the growth line.
+  alignas(64) std::atomic<bool> stopRequested{false};
   // Consulted before each searched turn; off, the turn is the tree search alone.
   bool useThreats = true;
   // Threes too, not only fours, at the root and in checks of the leading root move: off, since

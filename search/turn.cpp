@@ -75,7 +75,7 @@ TurnResult FinishTurn(GameState& game, Search& search, Clock& clock, int x, int 
 void RunSearch(GameState& game, Search& search, Clock& clock, RootCheck* check,
                const std::vector<Move>* allowed) {
   if (search.useThreats && search.treeProbe) StartProbing(search);
-  search.lastIterations = SearchWithHelpers(search, -1, [&] {
+  search.lastIterations = SearchWithHelpers(search, nullptr, [&] {
     int64_t iterations = 0;
     int32_t LastTreeSize = 0;
     auto twoMore = [&search] {
@@ -237,11 +237,15 @@ int32_t SearchFixed(GameState& game, Search& search, int64_t iterations) {
 int32_t SearchFixedOnThreads(GameState& game, Search& search, int64_t iterations) {
   FollowRule(search, game.rule);
   PrepareRoot(game, search);
-  const int64_t share = iterations / std::max(1, search.threads);
-  search.lastIterations = SearchWithHelpers(search, share, [&] {
+  // The iterations are drawn from one budget, so a thread that runs faster makes more of them
+  // and none waits idle for a slower one at the end: the wall time is the threads' throughput.
+  std::atomic<int64_t> budget{iterations};
+  search.lastIterations = SearchWithHelpers(search, &budget, [&] {
     int64_t k = 0;
-    for (; k < iterations - share * (search.threads - 1) && !Load(search.storeFull); ++k)
+    while (!Load(search.storeFull) && budget.fetch_sub(1, std::memory_order_relaxed) > 0) {
       IterateOnce(search);
+      ++k;
+    }
     return k;
   });
   return FinalChoice(search);

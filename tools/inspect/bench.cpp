@@ -1,6 +1,7 @@
 // kestrova bench: fixed searches over fixed positions. The lines and the signature depend
 // on nothing but the search's behaviour; the speed figures after them are measured.
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cinttypes>
 #include <cstdio>
@@ -87,7 +88,7 @@ void ProbeSpeeds(const Patterns& patterns, const std::vector<Board>& boards, int
 }
 
 // The bench's searches on 1, 2, ... maxThreads threads sharing one tree, and on as many
-// threads each searching a tree of its own (the iterations split among them): what the
+// threads each searching a tree of its own (the iterations drawn from one budget): what the
 // machine gives independent work, the ceiling of the shared tree. In turns on each position
 // so that every arm sees the same load, each three times and its fastest kept.
 void ThreadSpeeds(const Patterns& patterns, const std::vector<Board>& boards, int64_t iterations,
@@ -108,16 +109,20 @@ void ThreadSpeeds(const Patterns& patterns, const std::vector<Board>& boards, in
     std::vector<std::unique_ptr<Search>> searches;
     for (int t = 0; t < threads; ++t) searches.push_back(std::make_unique<Search>(patterns, s + t));
     std::vector<std::thread> running;
+    // One budget for all, as on the shared tree: the wall time is the threads' throughput.
+    std::atomic<int64_t> budget{iterations};
     const auto start = std::chrono::steady_clock::now();
     for (int t = 0; t < threads; ++t)
       running.emplace_back([&, t] {
         GameState game;
         game.GameBoard = board;
-        SearchFixed(game, *searches[size_t(t)], iterations / threads);
+        Search& own = *searches[size_t(t)];
+        PrepareRoot(game, own);
+        while (!own.storeFull && budget.fetch_sub(1, std::memory_order_relaxed) > 0)
+          Iterate(own, own.rootIndex);
       });
     for (std::thread& r : running) r.join();
-    return std::make_pair(Seconds(std::chrono::steady_clock::now() - start),
-                          iterations / threads * threads);
+    return std::make_pair(Seconds(std::chrono::steady_clock::now() - start), iterations);
   };
   for (size_t k = 0; k < boards.size(); ++k) {
     for (size_t arm = 1; arm < arms; ++arm) {
@@ -126,8 +131,9 @@ void ThreadSpeeds(const Patterns& patterns, const std::vector<Board>& boards, in
       double fastest = 1e9;
       int64_t made = 0;
       for (int run = 0; run < 3; ++run) {
-        const auto [took, n] = arm <= size_t(maxThreads) ? sharedTree(boards[k], seed + k, threads)
-                                                         : separateTrees(boards[k], seed + k, threads);
+        const auto [took, n] = arm <= size_t(maxThreads)
+                                   ? sharedTree(boards[k], seed + k, threads)
+                                   : separateTrees(boards[k], seed + k, threads);
         if (took < fastest) fastest = took, made = n;
       }
       seconds[arm] += fastest;
