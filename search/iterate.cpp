@@ -34,6 +34,16 @@ void AddVisit(bool shared, TreeNode& n) {
 
 }  // namespace
 
+void PrefetchPath(Search& search, const Worker& worker) {
+  // A node may straddle two lines; the backup reads both ends of it.
+  for (const int32_t node : worker.lossPath) {
+    const TreeNode& n = search.nodes[node];
+    __builtin_prefetch(&n.ParentID, 1);
+    __builtin_prefetch(&n.mark, 1);
+  }
+  __builtin_prefetch(&search.nodes[search.rootIndex], 1);
+}
+
 void DropVirtualLoss(Search& search, Worker& worker) {
   for (const int32_t node : worker.lossPath) {
     TreeNode& n = search.nodes[node];
@@ -79,12 +89,14 @@ bool Iterate(Search& search, Worker& worker, int32_t node) {
     if (terminal == 1) {
       if (!counted) AddVisit(shared, n);
       Store(n.Total, static_cast<float>(Load(n.RolloutScore)));  // replaced, not added to
+      if (shared) PrefetchPath(search, worker);
       Backpropagate(search, node);
       return true;
     }
     if (terminal != 0) {  // a proof: the same exact value on every visit
       if (!counted) AddVisit(shared, n);
       Store(n.Total, static_cast<float>(double(Load(n.RolloutScore)) * Load(n.Visits)));
+      if (shared) PrefetchPath(search, worker);
       Backpropagate(search, node);
       return true;
     }

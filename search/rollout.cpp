@@ -22,7 +22,10 @@ void Rollout(Search& search, Worker& worker, int32_t node) {
   Store(n.Total, static_cast<float>(score));
   Store(n.isTerminal, terminal);
   Store(n.Visits, 1, std::memory_order_release);
-  if (search.sharedTree) Store(n.mark, int8_t(0), std::memory_order_release);
+  if (search.sharedTree) {
+    Store(n.mark, int8_t(0), std::memory_order_release);
+    PrefetchPath(search, worker);
+  }
   Backpropagate(search, node);
   if (search.probing && !search.probeCostOnly && terminal != 0) BackupProof(search, node);
 }

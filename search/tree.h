@@ -223,6 +223,9 @@ inline bool Iterate(Search& search, int32_t node) {
   return Iterate(search, search, node);
 }
 void Backpropagate(Search& search, int32_t node);
+// On several threads: asks for the lines of the worker's descent path ahead of its backup,
+// which would otherwise wait for them one by one as it walks up the parents.
+void PrefetchPath(Search& search, const Worker& worker);
 // Takes back the virtual loss of a descent that ends without a value to back up.
 void DropVirtualLoss(Search& search, Worker& worker);
 // Stores the selection score of each of a node's count children, first to last, in its
