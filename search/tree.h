@@ -228,8 +228,8 @@ void Backpropagate(Search& search, int32_t node);
 void PrefetchPath(Search& search, const Worker& worker);
 // Takes back the virtual loss of a descent that ends without a value to back up.
 void DropVirtualLoss(Search& search, Worker& worker);
-// Stores the selection score of each of a node's count children, first to last, in its
-// UCB1_Score and in scores; every child has been visited.
+// Stores the selection score of each of a node's count children, first to last, in scores,
+// and on one thread in its UCB1_Score too; every child has been visited.
 void ComputeUCB1(Search& search, int32_t first, int count, float* scores);
 
 // Sets the number of threads of the timed search, clamped as ClampThreads does.
