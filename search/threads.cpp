@@ -21,6 +21,11 @@ void CollectCounts(Search& search) {
 
 }  // namespace
 
+int64_t TakeIterations(std::atomic<int64_t>& budget) {
+  constexpr int64_t kChunk = 16;
+  return std::clamp<int64_t>(budget.fetch_sub(kChunk, std::memory_order_relaxed), 0, kChunk);
+}
+
 void IterateOnce(Search& search, Worker& worker) {
   // Another thread holds a node this descent needs only while it expands or evaluates it.
   while (!Iterate(search, worker, search.rootIndex)) std::this_thread::yield();
@@ -39,8 +44,12 @@ int64_t SearchWithHelpers(Search& search, std::atomic<int64_t>* budget,
     running.emplace_back([&search, &stop, &done, budget, k] {
       Worker& worker = *search.helpers[size_t(k)];
       int64_t n = 0;
-      while (!stop.load(std::memory_order_relaxed) &&
-             (budget == nullptr || budget->fetch_sub(1, std::memory_order_relaxed) > 0)) {
+      // With a budget, the iterations taken are made even after the own loop has spent the
+      // rest, unless the store is full: the search makes exactly the iterations asked for.
+      for (int64_t taken = 0;; --taken) {
+        if (budget == nullptr ? stop.load(std::memory_order_relaxed) : Load(search.storeFull))
+          break;
+        if (budget != nullptr && taken == 0 && (taken = TakeIterations(*budget)) == 0) break;
         IterateOnce(search, worker);
         ++n;
       }

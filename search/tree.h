@@ -166,10 +166,10 @@ struct Search : Worker {
   // Written on every expansion, so on a line of their own.
   alignas(64) std::mutex growth;  // taken by a thread that adds children to the store
   int32_t lastNodeIndex = 0;
-  bool storeFull = false;  // an expansion was refused: the node store hit its bound
-  // Set from outside (END, end of input) to end the search under way at its next pass; on
-  // the next line, so that the fields below stay off the growth line.
+  // Read after every iteration and written about once a search, so off the growth line.
+  // Set from outside (END, end of input) to end the search under way at its next pass.
   alignas(64) std::atomic<bool> stopRequested{false};
+  bool storeFull = false;  // an expansion was refused: the node store hit its bound
   // Consulted before each searched turn; off, the turn is the tree search alone.
   bool useThreats = true;
   // Threes too, not only fours, at the root and in checks of the leading root move: off, since

@@ -242,7 +242,8 @@ int32_t SearchFixedOnThreads(GameState& game, Search& search, int64_t iterations
   std::atomic<int64_t> budget{iterations};
   search.lastIterations = SearchWithHelpers(search, &budget, [&] {
     int64_t k = 0;
-    while (!Load(search.storeFull) && budget.fetch_sub(1, std::memory_order_relaxed) > 0) {
+    for (int64_t taken = 0; !Load(search.storeFull); --taken) {
+      if (taken == 0 && (taken = TakeIterations(budget)) == 0) break;
       IterateOnce(search);
       ++k;
     }

@@ -105,24 +105,27 @@ void ThreadSpeeds(const Patterns& patterns, const std::vector<Board>& boards, in
     SearchFixedOnThreads(game, search, iterations);
     return std::make_pair(Seconds(std::chrono::steady_clock::now() - start), search.lastIterations);
   };
+  // Each thread searches the position as the single thread does, in a tree of its own of the
+  // same size (smaller trees would be cheaper per iteration); the rate is the sum of theirs.
   auto separateTrees = [&](const Board& board, uint64_t s, int threads) {
     std::vector<std::unique_ptr<Search>> searches;
     for (int t = 0; t < threads; ++t) searches.push_back(std::make_unique<Search>(patterns, s + t));
+    std::vector<double> took(size_t(threads), 0);
     std::vector<std::thread> running;
-    // One budget for all, as on the shared tree: the wall time is the threads' throughput.
-    std::atomic<int64_t> budget{iterations};
-    const auto start = std::chrono::steady_clock::now();
     for (int t = 0; t < threads; ++t)
       running.emplace_back([&, t] {
         GameState game;
         game.GameBoard = board;
         Search& own = *searches[size_t(t)];
-        PrepareRoot(game, own);
-        while (!own.storeFull && budget.fetch_sub(1, std::memory_order_relaxed) > 0)
-          Iterate(own, own.rootIndex);
+        const auto start = std::chrono::steady_clock::now();
+        SearchFixedOnThreads(game, own, iterations);
+        took[size_t(t)] = Seconds(std::chrono::steady_clock::now() - start);
       });
     for (std::thread& r : running) r.join();
-    return std::make_pair(Seconds(std::chrono::steady_clock::now() - start), iterations);
+    double rate = 0;
+    for (const double seconds : took) rate += double(iterations) / seconds;
+    // As one search of that many iterations at the threads' summed rate.
+    return std::make_pair(double(iterations) / rate, iterations);
   };
   for (size_t k = 0; k < boards.size(); ++k) {
     for (size_t arm = 1; arm < arms; ++arm) {
