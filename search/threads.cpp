@@ -21,9 +21,19 @@ void CollectCounts(Search& search) {
 
 }  // namespace
 
-int64_t TakeIterations(std::atomic<int64_t>& budget) {
+int64_t IterateFromBudget(Search& search, Worker& worker, std::atomic<int64_t>& budget) {
+  // A few at a time: taking one each iteration would make every thread write the budget's
+  // cache line on every iteration. What a thread has taken it makes, so the threads together
+  // make exactly the budget.
   constexpr int64_t kChunk = 16;
-  return std::clamp<int64_t>(budget.fetch_sub(kChunk, std::memory_order_relaxed), 0, kChunk);
+  int64_t made = 0;
+  while (!Load(search.storeFull)) {
+    int64_t taken =
+        std::clamp<int64_t>(budget.fetch_sub(kChunk, std::memory_order_relaxed), 0, kChunk);
+    if (taken == 0) break;
+    for (; taken > 0 && !Load(search.storeFull); --taken, ++made) IterateOnce(search, worker);
+  }
+  return made;
 }
 
 void IterateOnce(Search& search, Worker& worker) {
@@ -44,15 +54,10 @@ int64_t SearchWithHelpers(Search& search, std::atomic<int64_t>* budget,
     running.emplace_back([&search, &stop, &done, budget, k] {
       Worker& worker = *search.helpers[size_t(k)];
       int64_t n = 0;
-      // With a budget, the iterations taken are made even after the own loop has spent the
-      // rest, unless the store is full: the search makes exactly the iterations asked for.
-      for (int64_t taken = 0;; --taken) {
-        if (budget == nullptr ? stop.load(std::memory_order_relaxed) : Load(search.storeFull))
-          break;
-        if (budget != nullptr && taken == 0 && (taken = TakeIterations(*budget)) == 0) break;
-        IterateOnce(search, worker);
-        ++n;
-      }
+      if (budget != nullptr)
+        n = IterateFromBudget(search, worker, *budget);
+      else
+        for (; !stop.load(std::memory_order_relaxed); ++n) IterateOnce(search, worker);
       done[size_t(k)] = n;
     });
   int64_t iterations = ownLoop();

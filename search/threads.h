@@ -17,13 +17,13 @@ inline void IterateOnce(Search& search) {
   IterateOnce(search, search);
 }
 
-// Takes up to a few iterations from a budget that threads share, 0 when it is spent: taking
-// one at a time would make every thread write the budget's cache line on every iteration.
-int64_t TakeIterations(std::atomic<int64_t>& budget);
+// Iterates on the worker with iterations taken from a budget that threads share, until it is
+// spent or the store is full; returns the iterations made.
+int64_t IterateFromBudget(Search& search, Worker& worker, std::atomic<int64_t>& budget);
 
 // Runs ownLoop on this thread, which returns the iterations it made, while search.threads - 1
-// helpers iterate on the same tree until ownLoop returns; with a budget, the helpers take
-// their iterations from it instead, and stop when it is spent or the store is full. No helper outlives the call.
+// helpers iterate on the same tree until ownLoop returns; with a budget, the helpers iterate
+// from it instead (IterateFromBudget). No helper outlives the call.
 // Returns the iterations of every thread; the helpers' scan and probe counts go to the
 // search's own.
 int64_t SearchWithHelpers(Search& search, std::atomic<int64_t>* budget,

@@ -240,15 +240,8 @@ int32_t SearchFixedOnThreads(GameState& game, Search& search, int64_t iterations
   // The iterations are drawn from one budget, so a thread that runs faster makes more of them
   // and none waits idle for a slower one at the end: the wall time is the threads' throughput.
   std::atomic<int64_t> budget{iterations};
-  search.lastIterations = SearchWithHelpers(search, &budget, [&] {
-    int64_t k = 0;
-    for (int64_t taken = 0; !Load(search.storeFull); --taken) {
-      if (taken == 0 && (taken = TakeIterations(budget)) == 0) break;
-      IterateOnce(search);
-      ++k;
-    }
-    return k;
-  });
+  search.lastIterations =
+      SearchWithHelpers(search, &budget, [&] { return IterateFromBudget(search, search, budget); });
   return FinalChoice(search);
 }
 
