@@ -6,10 +6,24 @@
 namespace kestrova {
 namespace {
 
-void ChargeVirtualLoss(Search& search, Worker& worker, int32_t node) {
+// Nodes visited this often are where every thread's descent passes: their visits are held
+// back (LocalStats). Below it the virtual loss keeps the threads apart.
+constexpr int32_t kLocalVisits = 16;
+
+// Counts the visit of the descent into node: in the worker's own table while the path from the
+// root has run through busy nodes only, else in the node, with a virtual loss.
+void ChargeVisit(Search& search, Worker& worker, int32_t node) {
   TreeNode& n = search.nodes[node];
-  AtomicAdd(n.Visits, 1);
-  AtomicAdd(n.Total, -kVirtualLoss);
+  const bool local = size_t(worker.localDepth) == worker.lossPath.size() &&
+                     Load(n.Visits) >= kLocalVisits && Load(n.isTerminal) == 0 &&
+                     !worker.local.full();
+  if (local) {
+    worker.local.Add(node, 1, 0);
+    ++worker.localDepth;
+  } else {
+    AtomicAdd(n.Visits, 1);
+    AtomicAdd(n.Total, -kVirtualLoss);
+  }
   worker.lossPath.push_back(node);
   worker.lossStones.push_back(StoneOf(n));
 }
@@ -35,35 +49,51 @@ void AddVisit(bool shared, TreeNode& n) {
 }  // namespace
 
 void PrefetchPath(Search& search, const Worker& worker) {
-  // A node may straddle two lines; the backup reads both ends of it.
-  for (const int32_t node : worker.lossPath) {
-    const TreeNode& n = search.nodes[node];
+  // A node may straddle two lines; the backup reads both ends of it. Asking for a line to
+  // write would take it from the other threads: the held-back nodes are only read.
+  for (size_t k = size_t(worker.localDepth); k < worker.lossPath.size(); ++k) {
+    const TreeNode& n = search.nodes[worker.lossPath[k]];
     __builtin_prefetch(&n.ParentID, 1);
     __builtin_prefetch(&n.mark, 1);
   }
-  __builtin_prefetch(&search.nodes[search.rootIndex], 1);
+  __builtin_prefetch(&search.nodes[search.rootIndex], 0);
 }
 
 void DropVirtualLoss(Search& search, Worker& worker) {
-  for (const int32_t node : worker.lossPath) {
+  for (size_t k = 0; k < worker.lossPath.size(); ++k) {
+    const int32_t node = worker.lossPath[k];
+    if (k < size_t(worker.localDepth)) {
+      worker.local.Add(node, -1, 0);
+      continue;
+    }
     TreeNode& n = search.nodes[node];
     AtomicAdd(n.Visits, -1);
     AtomicAdd(n.Total, kVirtualLoss);
   }
   worker.lossPath.clear();
   worker.lossStones.clear();
+  worker.localDepth = 0;
 }
 
-void ComputeUCB1(Search& search, int32_t first, int count, float* scores) {
+void ComputeUCB1(Search& search, int32_t first, int count, float* scores, const LocalStats* local) {
   // The parent's visits are read once; the scores are worked out in one pass of
   // independent divisions and roots, which the processor runs side by side. Each is
   // computed in double precision and rounded once to the stored float.
-  const double parentVisits = Load(search.nodes[search.nodes[first].ParentID].Visits);
+  const int32_t parent = search.nodes[first].ParentID;
+  double parentVisits = Load(search.nodes[parent].Visits);
   double totals[kMaxSPoints], visits[kMaxSPoints], ucb[kMaxSPoints];
   for (int k = 0; k < count; ++k) {
     const TreeNode& c = search.nodes[first + k];
     totals[k] = Load(c.Total);
     visits[k] = Load(c.Visits);
+  }
+  if (local != nullptr && !local->empty()) {
+    if (const LocalStats::Entry* e = local->Find(parent)) parentVisits += e->visits;
+    for (int k = 0; k < count; ++k)
+      if (const LocalStats::Entry* e = local->Find(first + k)) {
+        totals[k] += e->total;
+        visits[k] += e->visits;
+      }
   }
   for (int k = 0; k < count; ++k)
     ucb[k] = totals[k] / visits[k] + 3.0 * (std::sqrt(parentVisits / visits[k]) - 1.0);
@@ -81,6 +111,7 @@ bool Iterate(Search& search, Worker& worker, int32_t node) {
   const bool shared = search.sharedTree;
   worker.lossPath.clear();
   worker.lossStones.clear();
+  worker.localDepth = 0;
   for (;;) {
     TreeNode& n = search.nodes[node];
     // A node reached through a virtual loss has had this visit counted already.
@@ -90,14 +121,14 @@ bool Iterate(Search& search, Worker& worker, int32_t node) {
       if (!counted) AddVisit(shared, n);
       Store(n.Total, static_cast<float>(Load(n.RolloutScore)));  // replaced, not added to
       if (shared) PrefetchPath(search, worker);
-      Backpropagate(search, node);
+      Backpropagate(search, worker, node);
       return true;
     }
     if (terminal != 0) {  // a proof: the same exact value on every visit
       if (!counted) AddVisit(shared, n);
       Store(n.Total, static_cast<float>(double(Load(n.RolloutScore)) * Load(n.Visits)));
       if (shared) PrefetchPath(search, worker);
-      Backpropagate(search, node);
+      Backpropagate(search, worker, node);
       return true;
     }
     int32_t count = Load(n.ChildCount, std::memory_order_acquire);
@@ -146,7 +177,9 @@ bool Iterate(Search& search, Worker& worker, int32_t node) {
       return false;
     }
     float scores[kMaxSPoints + 1];
-    ComputeUCB1(search, first, count, scores);
+    // Only the children of a held-back node (or of the root) can be held back themselves.
+    const bool local = shared && size_t(worker.localDepth) == worker.lossPath.size();
+    ComputeUCB1(search, first, count, scores, local ? &worker.local : nullptr);
     float best = -100000.0f;
     int32_t ties[kMaxSPoints + 1];
     int tieCount = 0;
@@ -177,7 +210,7 @@ bool Iterate(Search& search, Worker& worker, int32_t node) {
       return true;
     }
     node = ties[worker.rng.Draw(tieCount)];
-    if (shared) ChargeVirtualLoss(search, worker, node);
+    if (shared) ChargeVisit(search, worker, node);
   }
 }
 

@@ -10,6 +10,7 @@
 
 #include "core/board.h"
 #include "patterns/scan_state.h"
+#include "search/local_stats.h"
 #include "threats/threat_solver.h"
 
 namespace kestrova {
@@ -140,6 +141,11 @@ struct alignas(64) Worker {
   // over the lines near the root that the other threads keep writing.
   std::vector<int32_t> lossPath;
   std::vector<PlacedStone> lossStones;
+  // The first localDepth nodes of lossPath are busy ones whose visit this thread holds back in
+  // local instead of charging a virtual loss; the root's visits are always held back.
+  LocalStats local;
+  int localDepth = 0;
+  int sincePublished = 0;  // iterations since local was last published
 };
 
 // The tree and everything the search threads share; the search's own worker is the first
@@ -222,7 +228,9 @@ inline void Rollout(Search& search, int32_t node) {
 inline bool Iterate(Search& search, int32_t node) {
   return Iterate(search, search, node);
 }
-void Backpropagate(Search& search, int32_t node);
+void Backpropagate(Search& search, Worker& worker, int32_t node);
+// Adds what the worker has held back to the shared nodes.
+void PublishLocal(Search& search, Worker& worker);
 // On several threads: asks for the lines of the worker's descent path ahead of its backup,
 // which would otherwise wait for them one by one as it walks up the parents.
 void PrefetchPath(Search& search, const Worker& worker);
@@ -230,7 +238,9 @@ void PrefetchPath(Search& search, const Worker& worker);
 void DropVirtualLoss(Search& search, Worker& worker);
 // Stores the selection score of each of a node's count children, first to last, in scores,
 // and on one thread in its UCB1_Score too; every child has been visited.
-void ComputeUCB1(Search& search, int32_t first, int count, float* scores);
+// With local, the statistics are the shared ones plus what that thread holds back.
+void ComputeUCB1(Search& search, int32_t first, int count, float* scores,
+                 const LocalStats* local = nullptr);
 
 // Sets the number of threads of the timed search, clamped as ClampThreads does.
 void SetThreads(Search& search, int64_t n);

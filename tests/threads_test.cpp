@@ -112,6 +112,37 @@ TEST(SharedTreeTest, AStopRequestEndsTheSearchAtOnce) {
   }
 }
 
+// What a thread holds back comes out whole: entries that share a slot stay apart, repeated
+// additions sum, and a drained table is empty.
+TEST(LocalStatsTest, HoldsBackAndHandsOverEveryAddition) {
+  LocalStats local;
+  std::vector<int32_t> nodes;
+  // Nearly a slot for each: most probes run past others' slots.
+  for (int32_t k = 0; k < 250; ++k) nodes.push_back(k * 512);
+  for (int32_t k = 0; k < 250; ++k) nodes.push_back(k * 3 + 1);
+  for (int round = 0; round < 2; ++round)
+    for (const int32_t n : nodes) local.Add(n, n % 7 - 3, n * 0.5);
+  EXPECT_TRUE(local.full());
+  for (const int32_t n : nodes) {
+    const LocalStats::Entry* e = local.Find(n);
+    ASSERT_NE(e, nullptr) << n;
+    EXPECT_EQ(e->visits, 2 * (n % 7 - 3)) << n;
+    EXPECT_EQ(e->total, double(n)) << n;
+  }
+  EXPECT_EQ(local.Find(5), nullptr);
+  int64_t drained = 0, visits = 0;
+  local.Drain([&](const LocalStats::Entry& e) {
+    ++drained;
+    visits += e.visits;
+  });
+  int64_t expected = 0;
+  for (const int32_t n : nodes) expected += 2 * (n % 7 - 3);
+  EXPECT_EQ(drained, int64_t(nodes.size()));
+  EXPECT_EQ(visits, expected);
+  EXPECT_TRUE(local.empty());
+  for (const int32_t n : nodes) ASSERT_EQ(local.Find(n), nullptr) << n;
+}
+
 // END is found however the bytes are cut, by the command loop's rules for line ends, blanks
 // and the first word.
 TEST(EndWatchTest, FindsEndLinesSplitAnywhere) {
