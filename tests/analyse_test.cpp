@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "tests/engine_process.h"
-#include "threats/line_index.h"
+#include "tests/threats_reference.h"
 #include "tools/analyse/analysis.h"
 #include "tools/referee/referee.h"
 #include "tools/sgf/sgf.h"
@@ -40,38 +40,6 @@ Board BoardAfter(const sgf::RecordedGame& game, int plies) {
   return replay.board();
 }
 
-// Plays a VCF on board and checks it against every defence: each attacker move leaves a five
-// to make, the defender never has one of its own to make first, a single five cell is the
-// reply the line must give, and the last move makes five.
-::testing::AssertionResult VcfWins(Board board, uint8_t attacker, const std::vector<Move>& line,
-                                  Rule rule) {
-  if (line.empty() || line.size() % 2 == 0)
-    return ::testing::AssertionFailure() << "a line of " << line.size() << " moves";
-  const uint8_t defender = OtherSide(attacker);
-  int x = 0, y = 0;
-  for (size_t k = 0; k < line.size(); k += 2) {
-    const Move a = line[k];
-    if (!InPlayingArea(a.x, a.y, PlayingSize(board)) || board.at(a.x, a.y) != Empty)
-      return ::testing::AssertionFailure() << "attacker move " << k << " is not playable";
-    if (FiveCells(board, defender, x, y, rule) > 0 && !MakesFive(board, MoveCell(a), attacker, rule))
-      return ::testing::AssertionFailure() << "the defender makes five before move " << k;
-    if (k + 1 == line.size()) {
-      if (MakesFive(board, MoveCell(a), attacker, rule)) return ::testing::AssertionSuccess();
-      return ::testing::AssertionFailure() << "the last move makes no five";
-    }
-    board.at(a.x, a.y) = attacker;
-    const int fives = FiveCells(board, attacker, x, y, rule);
-    if (fives == 0) return ::testing::AssertionFailure() << "move " << k << " is no four";
-    const Move d = line[k + 1];
-    if (board.at(d.x, d.y) != Empty)
-      return ::testing::AssertionFailure() << "reply " << k + 1 << " is on a stone";
-    if (fives == 1 && (d.x != x || d.y != y))
-      return ::testing::AssertionFailure() << "reply " << k + 1 << " leaves the five open";
-    board.at(d.x, d.y) = defender;
-  }
-  return ::testing::AssertionFailure() << "unreachable";
-}
-
 TEST(AnalyseTest, MarksTheMoveThatIgnoredTheThreeAndAWinningLine) {
   const sgf::RecordedGame game = ParseOne(kIgnoredThree);
   SteadyClock clock;
@@ -91,7 +59,7 @@ TEST(AnalyseTest, MarksTheMoveThatIgnoredTheThreeAndAWinningLine) {
     const PlyReport& six = a.plies[5];
     EXPECT_EQ(six.side, Opponent);
     EXPECT_EQ(six.toMove.vcf, Verdict::Win);
-    EXPECT_TRUE(VcfWins(BoardAfter(game, 6), Own, six.toMove.line, Rule::Freestyle));
+    EXPECT_EQ(ValidVcfLine(BoardAfter(game, 6), Own, six.toMove.line, false), "");
     EXPECT_TRUE(six.mover.vcf == Verdict::NoWin);
     // The three was a threat already, but white to move held it.
     EXPECT_EQ(a.plies[4].mover.vcf, Verdict::Win);
@@ -107,8 +75,7 @@ TEST(AnalyseTest, MarksTheMoveThatIgnoredTheThreeAndAWinningLine) {
 // Black's 1,2,3,4,_,6 on row 7, left open at move 10: a five for freestyle, an overline for
 // exact five, which is no win at all.
 TEST(AnalyseTest, FollowsTheRecordsRule) {
-  const std::string moves =
-      ";B[bh];W[aa];B[ch];W[ah];B[gh];W[ao];B[dh];W[oo];B[eh];W[oa];B[aj])";
+  const std::string moves = ";B[bh];W[aa];B[ch];W[ah];B[gh];W[ao];B[dh];W[oo];B[eh];W[oa];B[aj])";
   const struct {
     const char* header;
     int losingPly;
@@ -215,8 +182,7 @@ TEST(AnalyseToolTest, ReportsTheGameWithTheEnginesChoices) {
 }
 
 TEST(AnalyseToolTest, RefusesBadRecordsAndSaysWhy) {
-  const std::string won =
-      "(;SZ[15];B[hh];W[aa];B[ih];W[ao];B[jh];W[oo];B[kh];W[oa];B[lh];W[ab])";
+  const std::string won = "(;SZ[15];B[hh];W[aa];B[ih];W[ao];B[jh];W[oo];B[kh];W[oa];B[lh];W[ab])";
   const struct {
     std::string sgf;  // empty: no file at all
     std::vector<std::string> args;

@@ -108,7 +108,8 @@ TEST(Serve, WholeGameAgainstTheRandomMoverThenTakeBack) {
 }
 
 TEST(Serve, BadRequestsGetA4xxAndChangeNothing) {
-  Served served(KESTROVA_FAKE_ENGINE_PATH " row=19 fault=slow ms=600");
+  // Slow enough that the requests made while it thinks all come before its reply.
+  Served served(KESTROVA_FAKE_ENGINE_PATH " row=19 fault=slow ms=2000");
   const std::string id = served.NewGame().body["id"], game = "/api/games/" + id;
   ASSERT_EQ(served.Move(id, 0, 0).status, 200);  // the engine answers 0,19
   const json before = served.Call("GET", game).body;
@@ -147,8 +148,9 @@ TEST(Serve, BadRequestsGetA4xxAndChangeNothing) {
 
   // While the engine thinks the game takes no other move, takeback or resignation.
   auto thinking = std::async(std::launch::async, [&] { return served.Move(id, 1, 0); });
-  std::this_thread::sleep_for(std::chrono::milliseconds(200));
-  EXPECT_EQ(served.Call("GET", game).body["turn"], "engine");
+  for (int k = 0; k < 2000 && served.Call("GET", game).body["turn"] != "engine"; ++k)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  ASSERT_EQ(served.Call("GET", game).body["turn"], "engine");
   for (const char* action : {"/move", "/takeback", "/resign"}) {
     const Response r = served.Call("POST", game + action, R"({"x":2,"y":0})");
     EXPECT_EQ(r.status, 409) << action;
