@@ -1,9 +1,7 @@
 // kestrova analyse: the first losing move of hand-made games, in-process and through the
 // real tool, and the records it must refuse.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -139,30 +137,8 @@ TEST(AnalyseTest, TellsAForcedBlockFromAFreeMove) {
   }
 }
 
-struct ToolRun {
-  int status = -1;
-  std::string out, err;
-};
-
 ToolRun Analyse(const std::vector<std::string>& args) {
-  const std::string base =
-      ::testing::TempDir() + "kestrova_analyse_" + std::to_string(getpid()) + "_";
-  std::string command = ToolPath() + " analyse";
-  for (const std::string& arg : args) command += " '" + arg + "'";
-  EngineProcess tool(command + " 2>" + base + "err </dev/null");
-  ToolRun run;
-  run.out = tool.ReadAll(120000);
-  EXPECT_TRUE(tool.Exited(5000, &run.status)) << command;
-  std::ifstream err(base + "err");
-  run.err.assign(std::istreambuf_iterator<char>(err), std::istreambuf_iterator<char>());
-  return run;
-}
-
-std::string WriteSgf(const std::string& text) {
-  const std::string path =
-      ::testing::TempDir() + "kestrova_analyse_" + std::to_string(getpid()) + ".sgf";
-  std::ofstream(path) << text;
-  return path;
+  return RunTool("analyse" + Quoted(args), "", true);
 }
 
 int PlyLines(const std::string& out) {
@@ -172,19 +148,19 @@ int PlyLines(const std::string& out) {
 }
 
 TEST(AnalyseToolTest, ReportsTheGameWithTheEnginesChoices) {
-  const ToolRun run = Analyse({WriteSgf(kIgnoredThree), "--ms", "20"});
-  EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(PlyLines(run.out), 9) << run.out;
-  EXPECT_NE(run.out.find("2 white 0,0 | engine "), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("\nfirst losing move: 6 (white 14,14): black wins by VCF "),
+  const ToolRun run = Analyse({TempFile("game.sgf", kIgnoredThree), "--ms", "20"});
+  EXPECT_EQ(run.exitCode, 0) << run.err;
+  EXPECT_EQ(PlyLines(run.output), 9) << run.output;
+  EXPECT_NE(run.output.find("2 white 0,0 | engine "), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("\nfirst losing move: 6 (white 14,14): black wins by VCF "),
             std::string::npos)
-      << run.out;
+      << run.output;
 }
 
 TEST(AnalyseToolTest, RefusesBadRecordsAndSaysWhy) {
   const std::string won = "(;SZ[15];B[hh];W[aa];B[ih];W[ao];B[jh];W[oo];B[kh];W[oa];B[lh];W[ab])";
   const struct {
-    std::string sgf;  // empty: no file at all
+    std::string sgf;  // the file's content
     std::vector<std::string> args;
     int status;
     int plies;  // lines reported before the error
@@ -208,19 +184,20 @@ TEST(AnalyseToolTest, RefusesBadRecordsAndSaysWhy) {
   };
   for (const auto& row : rows) {
     std::vector<std::string> args = row.args;
-    args.insert(args.begin(), WriteSgf(row.sgf));
+    args.insert(args.begin(), TempFile("game.sgf", row.sgf));
     // The engine stays out of it: these records are refused before it would matter.
     if (row.args.empty()) args.insert(args.end(), {"--ms", "0"});
     const ToolRun run = Analyse(args);
-    EXPECT_EQ(run.status, row.status) << row.sgf << "\n" << run.out << run.err;
-    EXPECT_EQ(PlyLines(run.out), row.plies) << row.sgf << "\n" << run.out;
+    EXPECT_EQ(run.exitCode, row.status) << row.sgf << "\n" << run.output << run.err;
+    EXPECT_EQ(PlyLines(run.output), row.plies) << row.sgf << "\n" << run.output;
     EXPECT_NE(run.err.find(row.error), std::string::npos) << row.sgf << ": " << run.err;
     if (row.status == 1) {
-      EXPECT_NE(run.out.find("error: " + std::string(row.error)), std::string::npos) << run.out;
+      EXPECT_NE(run.output.find("error: " + std::string(row.error)), std::string::npos)
+          << run.output;
     }
   }
   const ToolRun missing = Analyse({"/nonexistent/game.sgf"});
-  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.exitCode, 2);
   EXPECT_NE(missing.err.find("cannot be read"), std::string::npos) << missing.err;
 }
 

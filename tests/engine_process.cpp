@@ -3,10 +3,12 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
+#include <iterator>
 
 namespace kestrova::testing {
 
@@ -23,6 +25,31 @@ std::string ToolPath() {
 #endif
 }
 
+std::string TempPath(const std::string& name) {
+  const std::string path =
+      ::testing::TempDir() + "kestrova_" + std::to_string(getpid()) + "_" + name;
+  std::remove(path.c_str());
+  return path;
+}
+
+std::string TempFile(const std::string& name, const std::string& content) {
+  const std::string path = TempPath(name);
+  std::ofstream(path) << content;
+  return path;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+std::vector<std::string> FileLines(const std::string& path) {
+  std::ifstream in(path);
+  std::vector<std::string> lines;
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
 std::vector<pid_t> PidsInFile(const std::string& path) {
   std::ifstream in(path);
   std::vector<pid_t> pids;
@@ -32,6 +59,30 @@ std::vector<pid_t> PidsInFile(const std::string& path) {
 
 bool ProcessGone(pid_t pid) {
   return kill(pid, 0) != 0 && errno == ESRCH;
+}
+
+int ExpectAllGone(const std::string& pids) {
+  const std::vector<pid_t> started = PidsInFile(pids);
+  for (pid_t pid : started) EXPECT_TRUE(ProcessGone(pid)) << "engine " << pid << " still runs";
+  return int(started.size());
+}
+
+ToolRun RunTool(const std::string& args, const std::string& input, bool stderrApart) {
+  const std::string err = TempPath("tool.stderr");
+  EngineProcess tool(ToolPath() + " " + args + (stderrApart ? " 2>" + err : " 2>&1"));
+  if (!input.empty()) tool.Send(input);
+  tool.process().CloseStdin();
+  ToolRun run;
+  run.output = tool.ReadAll(180000);
+  EXPECT_TRUE(tool.Exited(5000, &run.exitCode)) << args;
+  if (stderrApart) run.err = ReadFile(err);
+  return run;
+}
+
+std::string Quoted(const std::vector<std::string>& args) {
+  std::string words;
+  for (const std::string& arg : args) words += " '" + arg + "'";
+  return words;
 }
 
 EngineProcess::EngineProcess() : EngineProcess(EngineCommand()) {}

@@ -14,10 +14,38 @@ std::string EngineCommand();
 // The kestrova tool of this build.
 std::string ToolPath();
 
+// A path private to this test process, not yet taken; TempFile writes it with the content.
+std::string TempPath(const std::string& name);
+std::string TempFile(const std::string& name, const std::string& content);
+// The whole file ("" when there is none), and its lines.
+std::string ReadFile(const std::string& path);
+std::vector<std::string> FileLines(const std::string& path);
+
 // The process ids that test engines appended to a file, one a line.
 std::vector<pid_t> PidsInFile(const std::string& path);
 // True once the process has exited and its parent has reaped it.
 bool ProcessGone(pid_t pid);
+// Every process whose id is in the file must be gone; returns their count.
+int ExpectAllGone(const std::string& pids);
+
+struct ToolRun {
+  int exitCode = -1;   // -1 when it did not exit normally
+  std::string output;  // stdout, and stderr unless kept apart
+  std::string err;     // stderr kept apart
+};
+// This build's kestrova with a shell command line of arguments, fed input and then the end
+// of its input.
+ToolRun RunTool(const std::string& args, const std::string& input = "", bool stderrApart = false);
+// The arguments as shell words, each quoted.
+std::string Quoted(const std::vector<std::string>& args);
+
+#ifdef KESTROVA_FAKE_ENGINE_PATH
+// The scripted engine as one shell word; the referee runs it through the shell again, so the
+// options may quote.
+inline std::string FakeEngine(const std::string& options) {
+  return "\"" KESTROVA_FAKE_ENGINE_PATH " " + options + "\"";
+}
+#endif
 
 class EngineProcess {
  public:

@@ -1,17 +1,13 @@
 // kestrova eval through the built tool: people and scripts read its output, so stdout is
 // checked to the character; bad input fails with one line on stderr and status 2.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <tuple>
 #include <utility>
 #include <vector>
 
 #include "tests/engine_process.h"
-#include "tools/referee/subprocess.h"
 
 namespace kestrova::testing {
 namespace {
@@ -65,23 +61,12 @@ TEST(EvalTool, OutputAndErrorsToTheCharacter) {
       {"--to-move", good, "--to-move needs a value: a whole number from 2 to 3", 2},
       {"--fast", good, "unknown option --fast (--help lists the options)", 2}};
   // clang-format on
-  const std::string errFile = ::testing::TempDir() + "kestrova_eval_stderr";
   for (const auto& [args, input, expected, exitStatus] : rows) {
-    std::string command = "'";  // built in steps: GCC 12 warns wrongly on one expression
-    command += ToolPath() + "' eval " + args + " 2>" + errFile;
-    Subprocess tool;
-    ASSERT_TRUE(tool.Start(Subprocess::Shell(command)));
-    tool.Write(input);
-    tool.CloseStdin();
-    const std::string out = tool.ReadAll(20000);
-    int status = -1;
-    tool.Wait(20000, &status);
-    std::ifstream errStream(errFile);
-    const std::string err{std::istreambuf_iterator<char>(errStream), {}};
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == exitStatus) << command;
-    EXPECT_EQ(out + "<stderr>" + err,
+    const ToolRun run = RunTool("eval " + args, input, true);
+    EXPECT_EQ(run.exitCode, exitStatus) << args;
+    EXPECT_EQ(run.output + "<stderr>" + run.err,
               exitStatus ? "<stderr>kestrova eval: " + expected + "\n" : expected + "<stderr>")
-        << command << " <<\n"
+        << args << " <<\n"
         << input;
   }
 }
@@ -107,26 +92,18 @@ TEST(ToolArgs, StrictValuesAndHelpEverywhere) {
       {"play --threads two", 2, "bad value 'two' for --threads"}};
   // clang-format on
   for (const auto& [args, exitCode, wanted] : rows) {
-    EngineProcess tool(ToolPath() + " " + args + " 2>&1 </dev/null");
-    const std::string out = tool.ReadAll(20000);
-    int code = -1;
-    EXPECT_TRUE(tool.Exited(5000, &code) && code == exitCode) << args << ": " << code;
-    EXPECT_NE(out.find(wanted), std::string::npos) << args << ": " << out;
+    const ToolRun run = RunTool(args);
+    EXPECT_EQ(run.exitCode, exitCode) << args;
+    EXPECT_NE(run.output.find(wanted), std::string::npos) << args << ": " << run.output;
   }
   // A full board leaves think no move: its error, and a failure.
-  const std::string full = ::testing::TempDir() + "kestrova_full_board";
-  std::ofstream(full) << "XXOOX\nOOXXO\nXXOOX\nOOXXO\nXXOOX\n";
-  EngineProcess think(ToolPath() + " think --ms 50 --threads 2 2>&1 <" + full);
-  const std::string out = think.ReadAll(20000);
-  int code = -1;
-  EXPECT_TRUE(think.Exited(5000, &code) && code == 1) << code;
-  EXPECT_NE(out.find("kestrova think: no empty cell"), std::string::npos) << out;
-  for (const char* command : {"eval", "bench", "think", "match", "play", "serve"}) {
-    EngineProcess tool(ToolPath() + " " + command + " --help </dev/null");
-    const std::string out = tool.ReadAll(20000);
-    int code = -1;
-    EXPECT_TRUE(tool.Exited(5000, &code) && code == 0) << command;
-    EXPECT_EQ(out.rfind(std::string("usage: kestrova ") + command, 0), 0u) << out;
+  const ToolRun think = RunTool("think --ms 50 --threads 2", "XXOOX\nOOXXO\nXXOOX\nOOXXO\nXXOOX\n");
+  EXPECT_EQ(think.exitCode, 1);
+  EXPECT_NE(think.output.find("kestrova think: no empty cell"), std::string::npos) << think.output;
+  for (const std::string command : {"eval", "bench", "think", "match", "play", "serve"}) {
+    const ToolRun help = RunTool(command + " --help", "", true);
+    EXPECT_EQ(help.exitCode, 0) << command;
+    EXPECT_EQ(help.output.rfind("usage: kestrova " + command, 0), 0u) << help.output;
   }
 }
 

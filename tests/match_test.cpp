@@ -2,11 +2,8 @@
 // misbehave on purpose, what engines are told, a short real match, openings, SPRT, concurrent
 // and sharded matches; plus the referee's five-in-a-row rule and Elo arithmetic.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <fstream>
 #include <regex>
@@ -28,50 +25,10 @@ namespace {
 
 using namespace kestrova::referee;
 
-struct ToolRun {
-  int exitCode = -1;  // -1 when it did not exit in time
-  std::string output;
-};
-
-// This build's kestrova with a shell command line of arguments, stderr merged into stdout.
-ToolRun RunTool(const std::string& args) {
-  EngineProcess tool(ToolPath() + " " + args + " 2>&1");
-  tool.process().CloseStdin();
-  ToolRun run;
-  run.output = tool.ReadAll(120000);
-  tool.Exited(1000, &run.exitCode);
-  return run;
-}
-
-// One shell word; the referee runs it through the shell again, so the options may quote.
-std::string FakeEngine(const std::string& options) {
-  return "\"" KESTROVA_FAKE_ENGINE_PATH " " + options + "\"";
-}
-
-// A path not yet taken, private to this test process; written with the content when given.
-std::string TempPath(const std::string& name, const char* content = nullptr) {
-  const std::string path =
-      ::testing::TempDir() + "kestrova_match_" + std::to_string(getpid()) + "_" + name;
-  std::remove(path.c_str());
-  if (content) std::ofstream(path) << content;
-  return path;
-}
-
-std::string ReadJoined(const std::string& path, const std::string& separator = "|") {
-  std::ifstream in(path);
+std::string ReadJoined(const std::string& path) {
   std::string joined;
-  for (std::string line; std::getline(in, line);)
-    joined += (joined.empty() ? "" : separator) + line;
+  for (const std::string& line : FileLines(path)) joined += (joined.empty() ? "" : "|") + line;
   return joined;
-}
-
-// Every engine whose id the fake engines wrote to the file must be gone; returns their count.
-int ExpectAllEnded(const std::string& pids) {
-  std::ifstream in(pids);
-  int engines = 0;
-  for (pid_t p; in >> p; ++engines)
-    EXPECT_TRUE(kill(p, 0) != 0 && errno == ESRCH) << "engine " << p << " still runs";
-  return engines;
 }
 
 // The lines of text that start with one of the prefixes, sorted, since concurrent games end
@@ -147,7 +104,7 @@ class RefereeJudges : public ::testing::TestWithParam<Judgement> {};
 
 TEST_P(RefereeJudges, EveryGameAndTheTally) {
   const Judgement& j = GetParam();
-  const std::string openings = TempPath(std::string(j.name) + ".openings", "-\n");
+  const std::string openings = TempFile(std::string(j.name) + ".openings", "-\n");
   const std::string pids = TempPath(std::string(j.name) + ".pids");
   const std::string pid = " pid=" + pids;
   const ToolRun run = RunTool("match " + FakeEngine("row=0 " + std::string(j.a) + pid) + " " +
@@ -169,7 +126,7 @@ TEST_P(RefereeJudges, EveryGameAndTheTally) {
   const std::string total =
       "A: " + count('A') + " wins, " + count('=') + " draws, " + count('B') + " losses\n";
   EXPECT_NE(run.output.find(total), std::string::npos) << run.output << "\nwanted " << total;
-  EXPECT_EQ(ExpectAllEnded(pids), 4);
+  EXPECT_EQ(ExpectAllGone(pids), 4);
 }
 
 // The first: MESSAGE and DEBUG lines pass, and an engine that lingers after END is ended.
@@ -203,7 +160,7 @@ INSTANTIATE_TEST_SUITE_P(MisbehavingEngines, RefereeJudges, ::testing::ValuesIn(
 // late ABOUT reply is not taken for START's; one that cannot start stops the match with
 // the reason and a failing exit, as does an opening that leaves no move.
 TEST(Referee, StartUpAndItsFailures) {
-  const std::string full = TempPath("full.openings", "");
+  const std::string full = TempPath("full.openings");
   {
     std::ofstream out(full);  // rows of XXOO shifted by two: no five on the 5x5 board
     std::vector<std::string> black, white;
@@ -252,7 +209,7 @@ TEST(Referee, SpeaksToEnginesAsManagersDo) {
       "ABOUT|START 20|INFO timeout_turn 1000|INFO timeout_match 7000|INFO max_memory 123456789|"
       "INFO rule 0|";
   for (const Row& row : rows) {
-    const std::string openings = TempPath("speaks.openings", row.opening);
+    const std::string openings = TempFile("speaks.openings", row.opening);
     const std::string logA = TempPath("speaks.a"), logB = TempPath("speaks.b");
     const ToolRun run = RunTool("match " + FakeEngine("row=0 log=" + logA) + " " +
                                 FakeEngine("row=19 log=" + logB) + " --games 1 --openings " +
@@ -282,7 +239,7 @@ TEST(Referee, ShortMatchOfTheEngineAgainstItself) {
       R"((\(;FF\[4\]GM\[4\]SZ\[15\].*PB\[Kestrova .*RE\[(B\+|W\+|0)\]C\[.*)"
       R"((five in a row with \d+,\d+|board is full)\]\n)"
       R"((;[BW]\[[e-k]{2}\]C\[opening\]\n){3}(;[BW]\[[a-o]{2}\]C\[\d+ ms\]\n)+\)\n?){2})");
-  const std::string text = ReadJoined(sgf, "\n");
+  const std::string text = ReadFile(sgf);
   EXPECT_TRUE(std::regex_match(text, games)) << text;
 }
 
@@ -327,14 +284,14 @@ TEST(Openings, BothFormsAndTheirErrors) {
   }
   // A bad line stops the match before any engine starts, naming the line.
   const std::string openings =
-      TempPath("bad.openings", "# two good lines and a bad one\n0,0, 1,1\n5,5 6,6\n0,0, 1,30\n");
+      TempFile("bad.openings", "# two good lines and a bad one\n0,0, 1,1\n5,5 6,6\n0,0, 1,30\n");
   const std::string pids = TempPath("bad.pids");
   const ToolRun run = RunTool("match " + FakeEngine("pid=" + pids) + " " + FakeEngine("") +
                               " --openings " + openings);
   EXPECT_EQ(run.exitCode, 2);
   EXPECT_NE(run.output.find(openings + ":4: offset 1,30 is off the 20x20 board"), std::string::npos)
       << run.output;
-  EXPECT_EQ(ReadJoined(pids), "");
+  EXPECT_EQ(ReadFile(pids), "");
 }
 
 // Three openings, played twice each with both colours: B misbehaves in the games of the
@@ -342,7 +299,7 @@ TEST(Openings, BothFormsAndTheirErrors) {
 const char* const kThreeOpenings = "4,0 10,10 11,11\n0,0, 1,1, -1,2\n10,10 11,11 12,10\n";
 
 TEST(Match, ConcurrentGamesCountAsASequentialRun) {
-  const std::string openings = TempPath("concurrent.openings", kThreeOpenings);
+  const std::string openings = TempFile("concurrent.openings", kThreeOpenings);
   const std::string pids = TempPath("concurrent.pids");
   std::string runs[2], sgfs[2];
   for (int k = 0; k < 2; ++k) {
@@ -353,7 +310,7 @@ TEST(Match, ConcurrentGamesCountAsASequentialRun) {
                                 sgf + (k == 1 ? " --concurrency 3 --force-concurrency" : ""));
     ASSERT_EQ(run.exitCode, 0) << run.output;
     runs[k] = run.output;
-    sgfs[k] = std::regex_replace(ReadJoined(sgf, "\n"), std::regex("\\d+ ms"), "N ms");
+    sgfs[k] = std::regex_replace(ReadFile(sgf), std::regex("\\d+ ms"), "N ms");
   }
   EXPECT_NE(runs[1].find(", 3 at once;"), std::string::npos) << runs[1];
   const std::vector<std::string> results = {"game ", "A: ", "score", "Elo", "lost"};
@@ -364,7 +321,7 @@ TEST(Match, ConcurrentGamesCountAsASequentialRun) {
   EXPECT_EQ(sgfs[1], sgfs[0]);
   const std::regex game(R"(\(;FF\[4\]GM\[4\]SZ\[20\])");
   EXPECT_EQ(std::distance(std::sregex_iterator(sgfs[1].begin(), sgfs[1].end(), game), {}), 8);
-  EXPECT_EQ(ExpectAllEnded(pids), 32);
+  EXPECT_EQ(ExpectAllGone(pids), 32);
 }
 
 TEST(Match, SprtStopsAClearlyUnequalMatch) {
@@ -380,11 +337,11 @@ TEST(Match, SprtStopsAClearlyUnequalMatch) {
         "A: 46 wins, 0 draws, 0 losses\n", "after 23 pairs [0 0 0 0 23]: H1 accepted\n"})
     EXPECT_NE(run.output.find(piece), std::string::npos) << piece << " in\n" << run.output;
   EXPECT_EQ(run.output.find("after game 48:"), std::string::npos) << run.output;
-  ExpectAllEnded(pids);
+  ExpectAllGone(pids);
 }
 
 TEST(Match, ShardsMergedGiveTheWholeMatch) {
-  const std::string openings = TempPath("shards.openings", kThreeOpenings);
+  const std::string openings = TempFile("shards.openings", kThreeOpenings);
   const std::string match = "match " + FakeEngine("row=0") + " " +
                             FakeEngine("row=19 fault=occupied when=4,0") + " --openings " +
                             openings + " --games 12 --turn 300 --sprt -10 10";

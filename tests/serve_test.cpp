@@ -9,9 +9,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
-#include <fstream>
 #include <future>
 #include <nlohmann/json.hpp>
 #include <thread>
@@ -25,13 +25,6 @@ namespace {
 
 using nlohmann::json;
 using namespace kestrova::serve;
-
-std::string TempPath(const std::string& name) {
-  const std::string path =
-      ::testing::TempDir() + "kestrova_serve_" + std::to_string(getpid()) + "_" + name;
-  std::remove(path.c_str());
-  return path;
-}
 
 struct Response {
   int status = 0;
@@ -64,6 +57,12 @@ struct Served {
   Response NewGame(const std::string& body = "{}") { return Call("POST", "/api/games", body); }
   Response Move(const std::string& id, int x, int y) {
     return Call("POST", "/api/games/" + id + "/move", json{{"x", x}, {"y", y}}.dump());
+  }
+  // Waits until the game's engine is thinking.
+  bool EngineThinks(const std::string& game) {
+    for (int k = 0; k < 2000; ++k, std::this_thread::sleep_for(std::chrono::milliseconds(10)))
+      if (Call("GET", game).body["turn"] == "engine") return true;
+    return false;
   }
 
   std::atomic<int64_t> now = 0;
@@ -148,9 +147,7 @@ TEST(Serve, BadRequestsGetA4xxAndChangeNothing) {
 
   // While the engine thinks the game takes no other move, takeback or resignation.
   auto thinking = std::async(std::launch::async, [&] { return served.Move(id, 1, 0); });
-  for (int k = 0; k < 2000 && served.Call("GET", game).body["turn"] != "engine"; ++k)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(served.Call("GET", game).body["turn"], "engine");
+  ASSERT_TRUE(served.EngineThinks(game));
   for (const char* action : {"/move", "/takeback", "/resign"}) {
     const Response r = served.Call("POST", game + action, R"({"x":2,"y":0})");
     EXPECT_EQ(r.status, 409) << action;
@@ -198,11 +195,9 @@ TEST(Serve, FourGamesAtOnceAndIdleOnesEnded) {
   EXPECT_EQ(served.table.GameCount(), 1u);
   EXPECT_EQ(served.Call("GET", "/api/games/" + ids[1]).status, 404);
   // Their engines are gone (ended and reaped), the kept game's still runs.
-  std::ifstream in(pids);
-  int started = 0, running = 0;
-  for (pid_t pid; in >> pid; ++started) running += kill(pid, 0) == 0;
-  EXPECT_EQ(started, 4);
-  EXPECT_EQ(running, 1);
+  const std::vector<pid_t> engines = PidsInFile(pids);
+  EXPECT_EQ(engines.size(), 4u);
+  EXPECT_EQ(std::count_if(engines.begin(), engines.end(), ProcessGone), 3);
 
   EXPECT_EQ(served.NewGame().status, 201);
   EXPECT_EQ(served.table.GameCount(), 2u);
@@ -305,14 +300,11 @@ TEST(Serve, DeleteWhileThinkingEndsTheEngine) {
   Served served(KESTROVA_FAKE_ENGINE_PATH " fault=slow ms=60000 pid=" + pids, 120000);
   const std::string id = served.NewGame().body["id"], game = "/api/games/" + id;
   auto thinking = std::async(std::launch::async, [&] { return served.Move(id, 7, 7); });
-  for (int k = 0; k < 2000 && served.Call("GET", game).body["turn"] != "engine"; ++k)
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  ASSERT_EQ(served.Call("GET", game).body["turn"], "engine");
+  ASSERT_TRUE(served.EngineThinks(game));
 
   const Response ended = served.Call("DELETE", game);
   EXPECT_EQ(ended.status, 200) << ended.body;
-  const std::vector<pid_t> engines = PidsInFile(pids);
-  EXPECT_TRUE(engines.size() == 1 && ProcessGone(engines[0])) << "the engine runs on";
+  EXPECT_EQ(ExpectAllGone(pids), 1);
   EXPECT_EQ(served.table.GameCount(), 0u);
   ASSERT_EQ(thinking.wait_for(std::chrono::seconds(20)), std::future_status::ready);
   const Response move = thinking.get();
@@ -323,25 +315,15 @@ TEST(Serve, DeleteWhileThinkingEndsTheEngine) {
 
 TEST(Play, SmallerBoardThroughThePipe) {
   const std::string log = TempPath("play.log");
-  EngineProcess tool(ToolPath() + " play --size 7 --engine '" +
-                     KESTROVA_FAKE_ENGINE_PATH " log=" + log + "' 2>&1");
-  tool.Send("h1\na8\nb2\nq\n");
-  tool.process().CloseStdin();
-  const std::string output = tool.ReadAll(10000);
+  const std::string output =
+      RunTool("play --size 7 --engine " + FakeEngine("log=" + log), "h1\na8\nb2\nq\n").output;
   for (const char* piece :
        {"  7  .  .  .  .  .  .  .  7\n", "h1 is off the board (a..g, 1..7; 0..6 as x,y)",
         "a8 is off the board", "you play b2 (1,1)", "fake-engine 0.1 plays a1 (0,0)"})
     EXPECT_NE(output.find(piece), std::string::npos) << piece << " in\n" << output;
-  std::ifstream in(log);
-  const std::string told{std::istreambuf_iterator<char>(in), {}};
+  const std::string told = ReadFile(log);
   EXPECT_NE(told.find("\nSTART 7\n"), std::string::npos) << told;
 }
-
-}  // namespace
-}  // namespace kestrova::testing
-
-namespace kestrova::testing {
-namespace {
 
 // A port another server listens on is refused, not shared.
 TEST(Serve, RefusesAPortInUse) {
@@ -349,13 +331,12 @@ TEST(Serve, RefusesAPortInUse) {
   const int port = first.bind_to_any_port("127.0.0.1");
   ASSERT_GT(port, 0);
   std::thread listening([&] { first.listen_after_bind(); });
-  EngineProcess second(ToolPath() + " serve --port " + std::to_string(port) + " --engine " +
-                       KESTROVA_FAKE_ENGINE_PATH + " 2>&1 </dev/null");
-  const std::string out = second.ReadAll(20000);
-  int code = -1;
-  EXPECT_TRUE(second.Exited(5000, &code) && code == 1) << out;
-  EXPECT_NE(out.find("cannot listen on 127.0.0.1 port " + std::to_string(port)), std::string::npos)
-      << out;
+  const ToolRun second =
+      RunTool("serve --port " + std::to_string(port) + " --engine " KESTROVA_FAKE_ENGINE_PATH);
+  EXPECT_EQ(second.exitCode, 1) << second.output;
+  EXPECT_NE(second.output.find("cannot listen on 127.0.0.1 port " + std::to_string(port)),
+            std::string::npos)
+      << second.output;
   first.stop();
   listening.join();
 }
@@ -390,8 +371,7 @@ TEST(Signals, ServeStopsAndEndsThinkingEngines) {
   int code = -1;
   EXPECT_TRUE(tool.Exited(5000, &code) && code == 0) << output;
   EXPECT_NE(output.find("kestrova serve: stopped; ending 1 game(s)"), std::string::npos) << output;
-  const std::vector<pid_t> engines = PidsInFile(pids);
-  EXPECT_TRUE(engines.size() == 1 && ProcessGone(engines[0])) << "the engine runs on";
+  EXPECT_EQ(ExpectAllGone(pids), 1);
   thinking.wait();
 }
 

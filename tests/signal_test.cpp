@@ -7,8 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
-#include <fstream>
 #include <regex>
 #include <string>
 #include <thread>
@@ -20,39 +20,16 @@ namespace {
 
 constexpr int64_t kPatienceMs = 60000;  // for events that come within a second or two
 
-std::string TempPath(const std::string& name) {
-  const std::string path =
-      ::testing::TempDir() + "kestrova_signal_" + std::to_string(getpid()) + "_" + name;
-  std::remove(path.c_str());
-  return path;
-}
-
-std::vector<std::string> FileLines(const std::string& path) {
-  std::ifstream in(path);
-  std::vector<std::string> lines;
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// Waits until the file has at least count lines; false when it does not in time.
-bool AwaitLines(const std::string& path, size_t count) {
-  const int64_t deadline = MonotonicMs() + kPatienceMs;
-  while (FileLines(path).size() < count) {
-    if (MonotonicMs() > deadline) return false;
+// Waits until the file has a line equal to text, or (text empty) count lines at least.
+bool AwaitFile(const std::string& path, size_t count, const std::string& text = "") {
+  for (const int64_t deadline = MonotonicMs() + kPatienceMs; MonotonicMs() < deadline;) {
+    const std::vector<std::string> lines = FileLines(path);
+    if (text.empty() ? lines.size() >= count
+                     : std::find(lines.begin(), lines.end(), text) != lines.end())
+      return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
   }
-  return true;
-}
-
-// Waits until the file has a line equal to text.
-bool AwaitLine(const std::string& path, const std::string& text) {
-  const int64_t deadline = MonotonicMs() + kPatienceMs;
-  for (;;) {
-    for (const std::string& line : FileLines(path))
-      if (line == text) return true;
-    if (MonotonicMs() > deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  return false;
 }
 
 // Reads the tool's output until a line contains text, keeping all it read in output.
@@ -67,19 +44,17 @@ bool AwaitOutput(EngineProcess& tool, const std::string& text, std::string& outp
   return false;
 }
 
-// Every process whose id is in the file is gone (exited and reaped); returns their count.
-int ExpectAllGone(const std::string& pids) {
-  const std::vector<pid_t> started = PidsInFile(pids);
-  for (pid_t pid : started) EXPECT_TRUE(ProcessGone(pid)) << "engine " << pid << " still runs";
-  return int(started.size());
-}
-
-std::string FakeEngine(const std::string& options) {
-  return "\"" KESTROVA_FAKE_ENGINE_PATH " " + options + "\"";
-}
-
 const char* SignalName(int signal) {
   return signal == SIGINT ? "SIGINT" : "SIGTERM";
+}
+
+// Sends the signal and reads the rest of the output: the tool must exit with its status.
+void ExpectStopsOn(int signal, EngineProcess& tool, std::string& output) {
+  kill(tool.process().pid(), signal);
+  output += tool.ReadAll(kPatienceMs);
+  int code = -1;
+  EXPECT_TRUE(tool.Exited(kPatienceMs, &code)) << output;
+  EXPECT_EQ(code, 128 + signal) << output;
 }
 
 // A, along row 0, against B, along row 19: the games of the empty openings are won by black
@@ -100,9 +75,9 @@ TEST(Signals, MatchStopsWithTheSummaryOfItsFinishedGames) {
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(SignalName(row.signal));
-    const std::string openings = TempPath("openings"), pids = TempPath("pids");
+    const std::string openings = TempFile("openings", "-\n-\n4,4 5,5 6,6\n");
+    const std::string pids = TempPath("pids");
     const std::string results = TempPath("results.json"), sgf = TempPath("games.sgf");
-    std::ofstream(openings) << "-\n-\n4,4 5,5 6,6\n";
     EngineProcess tool(ToolPath() + " match " + FakeEngine("row=0 pid=" + pids) + " " +
                        FakeEngine("row=19 fault=silent when=4,4 pid=" + pids) + " --openings " +
                        openings + " --no-repeat --games 6 --turn 60000 --concurrency " +
@@ -110,12 +85,8 @@ TEST(Signals, MatchStopsWithTheSummaryOfItsFinishedGames) {
                        results + " --sgf " + sgf + " 2>&1");
     std::string output;
     ASSERT_TRUE(AwaitOutput(tool, row.waitFor, output)) << output;
-    ASSERT_TRUE(AwaitLines(pids, size_t(row.started)));
-    kill(tool.process().pid(), row.signal);
-    output += tool.ReadAll(kPatienceMs);
-    int code = -1;
-    EXPECT_TRUE(tool.Exited(kPatienceMs, &code));
-    EXPECT_EQ(code, 128 + row.signal) << output;
+    ASSERT_TRUE(AwaitFile(pids, size_t(row.started)));
+    ExpectStopsOn(row.signal, tool, output);
 
     const int finished = row.concurrency == 1 ? 2 : 4;
     for (const std::string& piece :
@@ -129,13 +100,11 @@ TEST(Signals, MatchStopsWithTheSummaryOfItsFinishedGames) {
     EXPECT_EQ(ExpectAllGone(pids), row.started);
 
     // The files hold the finished games whole: the results merge, the SGF has each game.
-    EngineProcess merge(ToolPath() + " match --merge " + results + " 2>&1");
-    const std::string merged = merge.ReadAll(kPatienceMs);
+    const std::string merged = RunTool("match --merge " + results).output;
     EXPECT_NE(merged.find(std::to_string(finished) + " games from 1 files"), std::string::npos)
         << merged;
     EXPECT_NE(merged.find(row.tally), std::string::npos) << merged;
-    std::ifstream in(sgf);
-    const std::string games{std::istreambuf_iterator<char>(in), {}};
+    const std::string games = ReadFile(sgf);
     const std::regex whole(
         R"((\(;FF\[4\][^\n]*RE\[[BW]\+\][^\n]*\n(;[BW]\[[a-t]{2}\]C\[\d+ ms\]\n)+\)\n)*)");
     EXPECT_TRUE(std::regex_match(games, whole)) << games;
@@ -163,20 +132,15 @@ TEST(Signals, PlayEndsItsEngine) {
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
     const std::string pids = TempPath("play.pids"), log = TempPath("play.log");
-    EngineProcess tool(ToolPath() +
-                       " play --turn 60000 --engine '" KESTROVA_FAKE_ENGINE_PATH " pid=" + pids +
-                       " log=" + log + " " + row.engine + "' 2>&1");
+    EngineProcess tool(ToolPath() + " play --turn 60000 --engine " +
+                       FakeEngine("pid=" + pids + " log=" + log + " " + row.engine) + " 2>&1");
     tool.Send(row.input);
     std::string output;
-    ASSERT_TRUE(AwaitLine(log, row.told));
+    ASSERT_TRUE(AwaitFile(log, 1, row.told));
     if (*row.printed) {
       ASSERT_TRUE(AwaitOutput(tool, row.printed, output)) << output;
     }
-    kill(tool.process().pid(), row.signal);
-    output += tool.ReadAll(kPatienceMs);
-    int code = -1;
-    EXPECT_TRUE(tool.Exited(kPatienceMs, &code)) << output;
-    EXPECT_EQ(code, 128 + row.signal) << output;
+    ExpectStopsOn(row.signal, tool, output);
     EXPECT_NE(output.find("interrupted: the game is left unfinished and the engine ended"),
               std::string::npos)
         << output;
@@ -190,13 +154,12 @@ TEST(Signals, BenchKeepsItsFinishedLines) {
   const std::string lines = TempPath("bench.out");
   // Searches long enough that the signal comes in the middle of one.
   EngineProcess tool(ToolPath() + " bench --iterations 300000 > " + lines);
-  ASSERT_TRUE(AwaitLines(lines, 2));
+  ASSERT_TRUE(AwaitFile(lines, 2));
   kill(tool.process().pid(), SIGINT);
   int status = 0;
   ASSERT_TRUE(tool.process().Wait(kPatienceMs, &status));
   EXPECT_TRUE(WIFSIGNALED(status) ? WTERMSIG(status) == SIGINT : WEXITSTATUS(status) == 130);
-  std::ifstream in(lines);
-  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  const std::string text = ReadFile(lines);
   const std::regex finished(R"(( ?\d+: move \d+,\d+ nodes \d+ root visits 300000\n)+)");
   EXPECT_TRUE(std::regex_match(text, finished)) << text;
   const size_t count = FileLines(lines).size();

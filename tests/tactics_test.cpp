@@ -1,14 +1,13 @@
 // kestrova tactics: the puzzle line format, the verdicts and the scoring of engine moves
 // through the real tool, and puzzles mined from a small SGF.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <fstream>
 #include <map>
 #include <optional>
 #include <regex>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/position_text.h"
@@ -21,18 +20,13 @@ namespace {
 
 using namespace kestrova::tactics;
 
-struct ToolOutput {
-  int status = -1;
-  std::string output;                 // stdout, and stderr unless left out
-  std::map<int, std::string> byLine;  // each "N: text" line's text by N
+// The tool's run, and each "N: text" line's text by N.
+struct ToolOutput : ToolRun {
+  std::map<int, std::string> byLine;
 };
 
 ToolOutput Tactics(const std::vector<std::string>& args, bool withStderr = true) {
-  std::string command = ToolPath() + " tactics";
-  for (const std::string& arg : args) command += " '" + arg + "'";
-  EngineProcess tool(command + (withStderr ? " 2>&1" : " 2>/dev/null") + " </dev/null");
-  ToolOutput run{-1, tool.ReadAll(180000), {}};
-  EXPECT_TRUE(tool.Exited(5000, &run.status)) << command;
+  ToolOutput run{RunTool("tactics" + Quoted(args), "", !withStderr), {}};
   std::istringstream lines(run.output);
   std::smatch m;
   for (std::string line; std::getline(lines, line);)
@@ -40,44 +34,46 @@ ToolOutput Tactics(const std::vector<std::string>& args, bool withStderr = true)
   return run;
 }
 
-std::string WriteFile(const std::string& name, const std::string& content) {
-  const std::string path =
-      ::testing::TempDir() + "kestrova_tactics_" + std::to_string(getpid()) + "_" + name;
-  std::ofstream(path) << content;
-  return path;
-}
-
-TEST(PuzzleLineTest, ParsesTheFormatAndSaysWhatIsWrong) {
+// A line that parses is written back in the short form (lower case, runs of empty cells as
+// numbers, column first within a row), which reads back as the same board.
+TEST(PuzzleLineTest, ParsesTheFormatWritesItBackAndSaysWhatIsWrong) {
   const struct {
     const char* line;
-    const char* error;  // nullptr: parses
+    const char* want;  // the line written back, or "!" and a part of the error
   } cases[] = {
       // clang-format off
-      {"5 x 5/5/5/5/5", nullptr}, {"5 o x.o.X/5/5/5/O4 vcf:3 # a comment", nullptr},
-      {"  9 x 9/9/9/9/9/9/9/9/9   none  ", nullptr},
-      {"20 x 20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/19x lost:4", nullptr},
-      {"4 x 4/4/4/4", "board size '4'"}, {"21 x 21", "board size '21'"},
-      {"x 5/5/5/5/5", "got 2 fields"}, {"5 x 5/5/5/5/5 vcf:3 extra", "got 5 fields"},
-      {"5 b 5/5/5/5/5", "side to move 'b'"}, {"5 x 5/5/5/5", "size 5 but 4 rows"},
-      {"5 x 5/5/4/5/5", "row 3 has 4 cells, expected 5"}, {"5 x 5/5/x5/5/5", "row 3 has 6 cells"},
-      {"5 x 5/5/0x4/5/5", "bad run"}, {"5 x 5/5/5/5/5z", "unexpected character 'z'"},
-      {"5 x 5/5/5/5/5 vcf", "expectation 'vcf'"}, {"5 x 5/5/5/5/5 vcf:0", "expectation 'vcf:0'"},
-      {"5 x 5/5/5/5/5 none:2", "expectation 'none:2'"},
-      {"5 x 5/5/5/5/5 win:3", "expectation 'win:3'"},
+      {"5 x 5/5/5/5/5", "5 x 5/5/5/5/5"},
+      {"5 o x.o.X/5/5/5/O4 vcf:3 # a comment", "5 o x1o1x/5/5/5/o4 vcf:3 # a comment"},
+      {"7 o x..o..x/7/3X3/7/7/7/o6 defend:4 # from a game", "7 o x2o2x/7/3x3/7/7/7/o6 defend:4 # from a game"},
+      {"  9 x 9/9/9/9/9/9/9/9/9   none  ", "9 x 9/9/9/9/9/9/9/9/9 none"},
+      {"20 x 20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/19x lost:4",
+       "20 x 20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/20/19x lost:4"},
+      {"4 x 4/4/4/4", "!board size '4'"}, {"21 x 21", "!board size '21'"},
+      {"x 5/5/5/5/5", "!got 2 fields"}, {"5 x 5/5/5/5/5 vcf:3 extra", "!got 5 fields"},
+      {"5 b 5/5/5/5/5", "!side to move 'b'"}, {"5 x 5/5/5/5", "!size 5 but 4 rows"},
+      {"5 x 5/5/4/5/5", "!row 3 has 4 cells, expected 5"}, {"5 x 5/5/x5/5/5", "!row 3 has 6 cells"},
+      {"5 x 5/5/0x4/5/5", "!bad run"}, {"5 x 5/5/5/5/5z", "!unexpected character 'z'"},
+      {"5 x 5/5/5/5/5 vcf", "!expectation 'vcf'"}, {"5 x 5/5/5/5/5 vcf:0", "!expectation 'vcf:0'"},
+      {"5 x 5/5/5/5/5 none:2", "!expectation 'none:2'"},
+      {"5 x 5/5/5/5/5 win:3", "!expectation 'win:3'"},
       // clang-format on
   };
   for (const auto& c : cases) {
-    PuzzleLine p;
+    PuzzleLine p, again;
     bool empty = true;
     std::string error;
     const bool ok = ParsePuzzleLine(c.line, p, empty, error);
     EXPECT_FALSE(empty) << c.line;
-    if (!c.error) {
-      EXPECT_TRUE(ok) << c.line << ": " << error;
-    } else {
+    if (*c.want == '!') {
       EXPECT_FALSE(ok) << c.line;
-      EXPECT_NE(error.find(c.error), std::string::npos) << c.line << ": " << error;
+      EXPECT_NE(error.find(c.want + 1), std::string::npos) << c.line << ": " << error;
+      continue;
     }
+    ASSERT_TRUE(ok) << c.line << ": " << error;
+    const std::string written = FormatPuzzleLine(p.board, p.toMove, p.expected, p.comment);
+    EXPECT_EQ(written, c.want);
+    ASSERT_TRUE(ParsePuzzleLine(written, again, empty, error)) << error;
+    EXPECT_EQ(again.board, p.board) << written;
   }
 }
 
@@ -94,41 +90,25 @@ TEST(PuzzleLineTest, AVerdictMeetsItsExpectation) {
         << row.found << " against " << row.expected;
 }
 
-TEST(PuzzleLineTest, ReadsBackWhatItWrites) {
-  PuzzleLine p;
-  bool empty = false;
-  std::string error;
-  ASSERT_TRUE(ParsePuzzleLine("7 o x..o..x/7/3X3/7/7/7/o6 defend:4 # from a game", p, empty, error))
-      << error;
-  // Column first, then row; the written form below pins the rest.
-  EXPECT_TRUE(p.toMove == Opponent && p.board.at(4, 1) == Opponent && p.board.at(4, 3) == Own &&
-              p.board.at(8, 1) == Wall);
-  const std::string written = FormatPuzzleLine(p.board, p.toMove, p.expected, p.comment);
-  EXPECT_EQ(written, "7 o x2o2x/7/3x3/7/7/7/o6 defend:4 # from a game");
-  PuzzleLine again;
-  ASSERT_TRUE(ParsePuzzleLine(written, again, empty, error)) << error;
-  EXPECT_EQ(again.board, p.board);
-}
-
 // Known positions of every kind and every kind of bad line, through the tool; blank and
 // comment lines are no positions.
 TEST(TacticsToolTest, GivesTheVerdictOfEachLine) {
-  const std::string file = WriteFile("verdicts.txt",
-                                     "# x to move unless said otherwise\n"
-                                     "\n"
-                                     "9 x 9/9/1xxxx4/9/9/9/9/9/o1o1o4 vcf:1\n"
-                                     "9 x 9/9/1xxx5/9/9/9/9/9/o1o1o4 vcf:2\n"
-                                     "9 x 9/9/9/9/1ooo5/9/9/9/x3x3x defend:2\n"
-                                     "9 x 9/9/9/9/xoooo4/9/9/9/x3x3x defend:1\n"
-                                     "9 x 9/9/9/9/1oooo4/9/9/9/x3x3x lost:1\n"
-                                     "9 o 9/9/9/9/9/9/9/9/9 none\n"
-                                     "9 x 9/9/9/9/1ooooo3/9/9/9/9\n"
-                                     "5 x xxoox/ooxxo/xxoox/ooxxo/xxoox\n"
-                                     "garbage\n"
-                                     "9 x 9/9/9/9/9/9/9/9/9 vcf:3\n"
-                                     "   \n\t# x 5/5/5/5/5\n");
+  const std::string file = TempFile("verdicts.txt",
+                                    "# x to move unless said otherwise\n"
+                                    "\n"
+                                    "9 x 9/9/1xxxx4/9/9/9/9/9/o1o1o4 vcf:1\n"
+                                    "9 x 9/9/1xxx5/9/9/9/9/9/o1o1o4 vcf:2\n"
+                                    "9 x 9/9/9/9/1ooo5/9/9/9/x3x3x defend:2\n"
+                                    "9 x 9/9/9/9/xoooo4/9/9/9/x3x3x defend:1\n"
+                                    "9 x 9/9/9/9/1oooo4/9/9/9/x3x3x lost:1\n"
+                                    "9 o 9/9/9/9/9/9/9/9/9 none\n"
+                                    "9 x 9/9/9/9/1ooooo3/9/9/9/9\n"
+                                    "5 x xxoox/ooxxo/xxoox/ooxxo/xxoox\n"
+                                    "garbage\n"
+                                    "9 x 9/9/9/9/9/9/9/9/9 vcf:3\n"
+                                    "   \n\t# x 5/5/5/5/5\n");
   ToolOutput run = Tactics({file});
-  EXPECT_EQ(run.status, 1) << run.output;
+  EXPECT_EQ(run.exitCode, 1) << run.output;
   const std::map<int, std::string> expected = {
       {3, "vcf:1 x wins by VCF: 0,2 ("},
       {4, "vcf:2 x wins by VCF: 4,2 "},
@@ -155,29 +135,27 @@ TEST(TacticsToolTest, GivesTheVerdictOfEachLine) {
 }
 
 // The bench's thirteen-move puzzle: found, and out of budget unknown, never a claim that there
-// is no win.
-TEST(TacticsToolTest, ALongWinAndTheBudget) {
+// is no win. Two open threes made by one move at 5,4: no four to start a VCF with, a VCT only
+// when asked.
+TEST(TacticsToolTest, ALongWinTheBudgetAndAVct) {
   Board board;
   std::string error;
   for (const ThreatPuzzle& p : ThreatPuzzles())
     if (p.length == 13 && !ParsePosition(p.text, board, error)) FAIL() << error;
-  const std::string file =
-      WriteFile("long.txt", FormatPuzzleLine(board, Own, Expectation{Kind::Vcf, 13}, "") + "\n");
-  ToolOutput solved = Tactics({file});
-  EXPECT_EQ(solved.status, 0) << solved.output;
-  EXPECT_TRUE(solved.byLine[1].starts_with("vcf:13 x wins by VCF: ")) << solved.output;
-  ToolOutput starved = Tactics({file, "--nodes", "5"});
-  EXPECT_EQ(starved.status, 1);
-  EXPECT_TRUE(starved.byLine[1].starts_with("unknown: the VCF search ran out of budget"))
-      << starved.output;
-}
-
-TEST(TacticsToolTest, FindsAVctOnlyWhenAsked) {
-  // x's move at 5,4 makes two open threes at once: no four to start a VCF with.
-  const std::string file = WriteFile("vct.txt", "9 x 9/9/5x3/5x3/3xx4/9/9/9/9\n");
-  EXPECT_TRUE(Tactics({file}).byLine[1].starts_with("none: no VCF for either side ("));
-  const std::string vct = Tactics({file, "--vct"}).byLine[1];
-  EXPECT_TRUE(std::regex_search(vct, std::regex("^vct:[0-9]+ x wins by VCT: 5,4 "))) << vct;
+  const std::string longWin =
+      TempFile("long.txt", FormatPuzzleLine(board, Own, Expectation{Kind::Vcf, 13}, "") + "\n");
+  const std::string vct = TempFile("vct.txt", "9 x 9/9/5x3/5x3/3xx4/9/9/9/9\n");
+  const std::tuple<std::vector<std::string>, int, const char*> rows[] = {
+      {{longWin}, 0, "vcf:13 x wins by VCF: "},
+      {{longWin, "--nodes", "5"}, 1, "unknown: the VCF search ran out of budget"},
+      {{vct}, 0, "none: no VCF for either side \\("},
+      {{vct, "--vct"}, 0, "vct:[0-9]+ x wins by VCT: 5,4 "}};
+  for (const auto& [args, status, verdict] : rows) {
+    ToolOutput run = Tactics(args);
+    EXPECT_EQ(run.exitCode, status) << run.output;
+    EXPECT_TRUE(std::regex_search(run.byLine[1], std::regex(std::string("^") + verdict)))
+        << run.output;
+  }
 }
 
 TEST(TacticsToolTest, RejectsBadOptions) {
@@ -188,7 +166,7 @@ TEST(TacticsToolTest, RejectsBadOptions) {
       {"/nonexistent/puzzles.txt"}};
   // clang-format on
   for (const std::vector<std::string>& args : rows)
-    EXPECT_EQ(Tactics(args).status, 2) << ::testing::PrintToString(args);
+    EXPECT_EQ(Tactics(args).exitCode, 2) << ::testing::PrintToString(args);
 }
 
 // The result word of a line scoring an engine's move, or "".
@@ -202,15 +180,15 @@ std::string Score(const std::string& text) {
 // hold. A five to take (line 1), a four the opponent refutes by blocking (2), an open three to
 // block (3), and a position without a VCF, which is not scored (4).
 TEST(TacticsEngineTest, ScoresEachEnginesMoves) {
-  const std::string scored = WriteFile("scored.txt",
-                                       "9 x 9/9/1xxxx4/9/9/9/9/9/o1o1o4\n"
-                                       "9 x 9/9/1xxx5/9/9/9/9/9/o1o1o4\n"
-                                       "9 x 9/9/9/9/1ooo5/9/9/9/x1x1x4\n"
-                                       "9 x 9/9/9/9/9/9/9/9/9\n");
+  const std::string scored = TempFile("scored.txt",
+                                      "9 x 9/9/1xxxx4/9/9/9/9/9/o1o1o4\n"
+                                      "9 x 9/9/1xxx5/9/9/9/9/9/o1o1o4\n"
+                                      "9 x 9/9/9/9/1ooo5/9/9/9/x1x1x4\n"
+                                      "9 x 9/9/9/9/9/9/9/9/9\n");
   const std::string real =
-      WriteFile("real.txt",
-                "9 x 9/9/1xxx1x3/9/9/9/9/9/o1o1o4\n"
-                "15 x 15/15/15/15/15/4xoooo6/15/15/15/15/x1x1x10/15/15/15/15\n");
+      TempFile("real.txt",
+               "9 x 9/9/1xxx1x3/9/9/9/9/9/o1o1o4\n"
+               "15 x 15/15/15/15/15/4xoooo6/15/15/15/15/x1x1x10/15/15/15/15\n");
   const std::string fake = KESTROVA_FAKE_ENGINE_PATH;
   const struct {
     std::string file, engine;
@@ -233,7 +211,7 @@ TEST(TacticsEngineTest, ScoresEachEnginesMoves) {
   };
   for (const auto& row : rows) {
     const ToolOutput run = Tactics({row.file, "--engine", row.engine, "--turn", "300"});
-    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.exitCode, 0) << run.output;
     std::vector<std::string> scores;
     for (const auto& [line, text] : run.byLine)
       if (!Score(text).empty()) scores.push_back(Score(text));
@@ -246,7 +224,7 @@ TEST(TacticsEngineTest, ScoresEachEnginesMoves) {
 TEST(TacticsEngineTest, ARandomMoverFailsMostMinedWins) {
   const ToolOutput run = Tactics(
       {KESTROVA_PUZZLES_FILE, "--engine", "python3 " KESTROVA_RANDOM_ENGINE " 7", "--turn", "200"});
-  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.exitCode, 0) << run.output;
   int pass = 0, total = 0;
   for (const auto& [line, text] : run.byLine) {
     if (!text.starts_with("vcf:") || Score(text).empty()) continue;
@@ -261,12 +239,12 @@ TEST(TacticsEngineTest, ARandomMoverFailsMostMinedWins) {
 // move 7 then wins by an open four, after which white is lost and black makes five.
 TEST(TacticsMineTest, MinesTheDefenceAndTheWinOfAGame) {
   const std::string sgf =
-      WriteFile("game.sgf",
-                "(;FF[4]GM[4]SZ[15]AP[kestrova match]PB[a]PW[b]RE[B+]C[B made five]\n"
-                ";B[hh]C[opening]\n;W[aa]C[opening]\n;B[ih]C[opening]\n;W[ao]C[5 ms]\n"
-                ";B[jh]C[5 ms]\n;W[oo]C[5 ms]\n;B[kh]C[5 ms]\n;W[oa]C[5 ms]\n;B[lh]C[5 ms]\n)\n");
+      TempFile("game.sgf",
+               "(;FF[4]GM[4]SZ[15]AP[kestrova match]PB[a]PW[b]RE[B+]C[B made five]\n"
+               ";B[hh]C[opening]\n;W[aa]C[opening]\n;B[ih]C[opening]\n;W[ao]C[5 ms]\n"
+               ";B[jh]C[5 ms]\n;W[oo]C[5 ms]\n;B[kh]C[5 ms]\n;W[oa]C[5 ms]\n;B[lh]C[5 ms]\n)\n");
   const ToolOutput run = Tactics({"--mine", sgf, sgf}, false);
-  EXPECT_EQ(run.status, 0) << run.output;
+  EXPECT_EQ(run.exitCode, 0) << run.output;
   // Read twice, each position is a puzzle once; the lost position after the open four and
   // the five on the board are none.
   const std::string name = sgf.substr(sgf.rfind('/') + 1);
@@ -274,7 +252,7 @@ TEST(TacticsMineTest, MinesTheDefenceAndTheWinOfAGame) {
   EXPECT_EQ(run.output, "15 x o14/" + rows + "o13o vcf:2 # " + name + " game 1 move 7\n" +
                             "15 o o14/" + rows + "o14 defend:2 # " + name + " game 1 move 6\n");
   // What it mines reads back as the verdicts it carries.
-  EXPECT_EQ(Tactics({WriteFile("mined.txt", run.output)}).status, 0);
+  EXPECT_EQ(Tactics({TempFile("mined.txt", run.output)}).exitCode, 0);
 }
 
 TEST(TacticsMineTest, SaysWhyAGameCannotBeReplayed) {
@@ -287,8 +265,8 @@ TEST(TacticsMineTest, SaysWhyAGameCannotBeReplayed) {
       {"hello", "expected '('"},
   };
   for (const auto& [sgf, error] : cases) {
-    const ToolOutput run = Tactics({"--mine", WriteFile("bad.sgf", sgf)});
-    EXPECT_EQ(run.status, 1) << sgf;
+    const ToolOutput run = Tactics({"--mine", TempFile("bad.sgf", sgf)});
+    EXPECT_EQ(run.exitCode, 1) << sgf;
     EXPECT_NE(run.output.find(error), std::string::npos) << sgf << ": " << run.output;
   }
 }
