@@ -7,17 +7,18 @@
 
 namespace kestrova::testing {
 
-// The text of a 15x15 position: rows of dots but for the rows given (line y, character x,
-// as in protocol coordinates; 'X' side 2, 'O' side 3).
-inline std::string Board15(const std::vector<std::pair<int, const char*>>& rows) {
+// The text of a size x size position: rows of dots but for the rows given (line y, character
+// x, as in protocol coordinates; 'X' side 2, 'O' side 3), each padded with dots.
+inline std::string BoardText(int size, const std::vector<std::pair<int, std::string>>& rows) {
+  std::vector<std::string> lines(size, std::string(size, '.'));
+  for (const auto& [y, cells] : rows) lines[y].replace(0, cells.size(), cells);
   std::string text;
-  for (int y = 0; y < 15; ++y) {
-    std::string row(15, '.');
-    for (auto& [r, s] : rows)
-      if (r == y) row = s;
-    text += row + "\n";
-  }
+  for (const std::string& line : lines) text += line + "\n";
   return text;
+}
+
+inline std::string Board15(const std::vector<std::pair<int, std::string>>& rows) {
+  return BoardText(15, rows);
 }
 
 }  // namespace kestrova::testing

@@ -79,6 +79,14 @@ ToolRun RunTool(const std::string& args, const std::string& input, bool stderrAp
   return run;
 }
 
+std::string BoardBlock(const std::vector<std::string>& own,
+                       const std::vector<std::string>& theirs) {
+  std::string block = "BOARD\r\n";
+  for (const std::string& cell : own) block += cell + ",1\r\n";
+  for (const std::string& cell : theirs) block += cell + ",2\r\n";
+  return block + "DONE\r\n";
+}
+
 std::string Quoted(const std::vector<std::string>& args) {
   std::string words;
   for (const std::string& arg : args) words += " '" + arg + "'";

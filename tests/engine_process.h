@@ -36,6 +36,9 @@ struct ToolRun {
 // This build's kestrova with a shell command line of arguments, fed input and then the end
 // of its input.
 ToolRun RunTool(const std::string& args, const std::string& input = "", bool stderrApart = false);
+// A BOARD block: the engine's stones ("x,y", who 1), then the opponent's (who 2).
+std::string BoardBlock(const std::vector<std::string>& own, const std::vector<std::string>& theirs);
+
 // The arguments as shell words, each quoted.
 std::string Quoted(const std::vector<std::string>& args);
 

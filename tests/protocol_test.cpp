@@ -217,8 +217,11 @@ TEST_F(ProtocolTest, InfoSetsTheLimitsSilently) {
       {"INFO time_left 1234", 0, 10000000, 367001600},
       {"INFO rule 1", 0, 10000000, 367001600},
       {"INFO", 0, 10000000, 367001600},
-      {"INFO max_memory $", 0, 10000000, 367001600},  // the end-to-end test has more of these
+      {"INFO max_memory $", 0, 10000000, 367001600},
       {"INFO timeout_turn $3E8", 1000, 10000000, 367001600},
+      {"INFO timeout_turn abc", 1000, 10000000, 367001600},
+      {"INFO timeout_turn ", 1000, 10000000, 367001600},
+      {"INFO timeout_turn 12ms", 1000, 10000000, 367001600},
       {"INFO timeout_match 30000000000", 1000, 30000000000, 367001600},
       {"INFO timeout_turn -1", 1000, 30000000000, 367001600},
       {"INFO max_memory -99999999999999999999", 1000, 30000000000, 367001600},

@@ -6,18 +6,13 @@
 #include <map>
 #include <string>
 
-#include "core/position_text.h"
 #include "engine/protocol.h"
-#include "search/turn.h"
-#include "tests/step_clock.h"
+#include "tests/search_support.h"
 
 namespace kestrova {
 namespace {
 
-const Patterns& TestPatterns() {
-  static const Patterns patterns = BuiltPatterns();
-  return patterns;
-}
+using testing::TestPatterns;
 
 // A board from stones given as board indices: side 2 first, then side 3.
 Board MakeBoard(std::initializer_list<std::pair<int, int>> own,
@@ -35,27 +30,18 @@ int CountDifferences(const Board& a, const Board& b) {
   return n;
 }
 
-// A whole turn on a clock that advances one millisecond per reading.
-struct Turn {
+// A whole turn of the tree search alone.
+struct Turn : testing::Turn {
   explicit Turn(const Board& board, int64_t matchTime = 10000000, int64_t turnTime = 0)
-      : clock(1), search(TestPatterns(), 3) {
-    game.GameBoard = board;
-    game.msMatchTime = matchTime;
-    game.msTurnTime = turnTime;
+      : testing::Turn(board, matchTime, turnTime, 3) {
     search.useThreats = false;  // the tree search's own rules; the solver's are tested apart
   }
-  std::string Play() {
-    game.TurnStartTime = clock.NowMs();
-    return MoveReply(PlayTurn(game, search, clock));
-  }
+  std::string Play() { return MoveReply(testing::Turn::Play()); }
   // The opponent answers with the given child of the engine's last move.
   void Answer(const TreeNode& reply) {
     game.GameBoard.at(reply.x, reply.y) = Opponent;
     game.LastOpponentMove = Move{reply.x, reply.y};
   }
-  testing::StepClock clock;
-  GameState game;
-  Search search;
 };
 
 // Search nodes made by hand: node k has the given turn and parent k - 1 (root 0).
@@ -77,28 +63,21 @@ TEST(TimeBandTest, StopRuleAtTheBandEdges) {
     int64_t elapsed, turnTime, remainingGame;
     R expected;
   };
+  // clang-format off
   const Case cases[] = {
-      {10, 0, 15000, R::Continue},
-      {11, 0, 15000, R::StopAfterTwoMore},
-      {11, 0, 15001, R::Continue},
-      {50, 0, 30000, R::Continue},
-      {51, 0, 30000, R::StopAfterTwoMore},
-      {51, 0, 30001, R::Continue},
-      {2000, 0, 60000, R::Continue},
-      {2001, 0, 60000, R::Stop},
-      {7000, 100000, 60001, R::Continue},
-      {7001, 100000, 60001, R::Stop},
+      {10, 0, 15000, R::Continue}, {11, 0, 15000, R::StopAfterTwoMore}, {11, 0, 15001, R::Continue},
+      {50, 0, 30000, R::Continue}, {51, 0, 30000, R::StopAfterTwoMore}, {51, 0, 30001, R::Continue},
+      {2000, 0, 60000, R::Continue}, {2001, 0, 60000, R::Stop},
+      {7000, 100000, 60001, R::Continue}, {7001, 100000, 60001, R::Stop},
       {0, 0, 100000, R::Stop},  // no per-turn limit and a long match: answer at once
       {1, 0, -1, R::Stop},      // overspent without a per-turn limit: at once
       // The per-turn limit holds in every band, less min(500 ms, a tenth of it).
-      {4500, 5000, 175000, R::Continue},
-      {4501, 5000, 175000, R::Stop},
-      {900, 1000, 45000, R::Continue},
-      {901, 1000, 45000, R::Stop},
-      {270, 300, 175000, R::Continue},
-      {271, 300, 175000, R::Stop},
+      {4500, 5000, 175000, R::Continue}, {4501, 5000, 175000, R::Stop},
+      {900, 1000, 45000, R::Continue}, {901, 1000, 45000, R::Stop},
+      {270, 300, 175000, R::Continue}, {271, 300, 175000, R::Stop},
       {6, 5, 10000000, R::Stop},
   };
+  // clang-format on
   for (const Case& c : cases)
     EXPECT_EQ(TimeBandRule(c.elapsed, c.turnTime, c.turnTime - c.elapsed, c.remainingGame),
               c.expected)
@@ -131,10 +110,7 @@ TEST(PlayTurnTest, SearchTimeAndFallbacks) {
   EXPECT_TRUE(empty.search.resetPending);
   // Stones but no candidate (every window of a 5x5 board touches its wall, and one stone
   // matches no wall template): the first empty cell from index 2.
-  Board small;
-  std::string error;
-  ASSERT_TRUE(ParsePosition(".....\n.....\n..X..\n.....\n.....\n", small, error)) << error;
-  Turn lone(small);
+  Turn lone(testing::Sparse(5, {{2, "..X"}}));
   lone.game.boardSize = 5;
   EXPECT_EQ(lone.Play(), "1,1");
   EXPECT_TRUE(lone.search.resetPending);
@@ -147,14 +123,16 @@ TEST(PlayTurnTest, SearchTimeAndFallbacks) {
   EXPECT_EQ(none.game.GameBoard, full);
 }
 
+// The opponent's two fives cannot both be blocked.
+const Board kTwoFours = MakeBoard(
+    {{2, 1}, {14, 10}}, {{2, 2}, {2, 3}, {2, 4}, {2, 5}, {15, 10}, {16, 10}, {17, 10}, {18, 10}});
+
 // Only a five, the only block of a five (played before any search) or a finished tree end
 // a search early; nothing of one turn shortens the next.
 TEST(PlayTurnTest, OnlyAFinishedTreeEndsTheSearchEarly) {
   // Two fives of the opponent cannot both be blocked: every line ends in its five, the
   // tree is soon finished and the search stops there, long before the 4.5 s of its turn.
-  const Board twoFours = MakeBoard(
-      {{2, 1}, {14, 10}}, {{2, 2}, {2, 3}, {2, 4}, {2, 5}, {15, 10}, {16, 10}, {17, 10}, {18, 10}});
-  Turn lost(twoFours, 10000000, 5000);
+  Turn lost(kTwoFours, 10000000, 5000);
   lost.Play();
   EXPECT_GT(lost.search.lastIterations, 0);
   EXPECT_LT(lost.search.lastIterations, 1000);
@@ -164,7 +142,7 @@ TEST(PlayTurnTest, OnlyAFinishedTreeEndsTheSearchEarly) {
   // tempts it to make a four but nothing is forced: the whole 5 s turn, less its reserve.
   const Board tempting =
       MakeBoard({{5, 5}, {6, 5}, {7, 5}, {10, 12}}, {{4, 4}, {10, 10}, {11, 10}, {12, 14}});
-  Turn t(twoFours, 10000000, 0);
+  Turn t(kTwoFours, 10000000, 0);
   t.Play();
   t.game.GameBoard = tempting;
   t.game.msTurnTime = 5000;
@@ -181,27 +159,23 @@ TEST(PlayTurnTest, FivesInOneAreNeverMissed) {
     Board board;
     const char* reply;  // nullptr: searched as usual
   };
+  // clang-format off
   const Case cases[] = {
       {"own closed four against an open four",
-       MakeBoard({{5, 6}, {6, 6}, {7, 6}, {8, 6}},
-                 {{4, 6}, {11, 11}, {11, 12}, {11, 13}, {11, 14}}),
+       MakeBoard({{5, 6}, {6, 6}, {7, 6}, {8, 6}}, {{4, 6}, {11, 11}, {11, 12}, {11, 13}, {11, 14}}),
        "8,5"},
       {"own gap making seven against the opponent's four",
        MakeBoard({{11, 6}, {12, 6}, {13, 6}, {15, 6}, {16, 6}, {17, 6}, {2, 16}},
-                 {{3, 16}, {4, 16}, {5, 16}, {6, 16}}),
-       "13,5"},
+                 {{3, 16}, {4, 16}, {5, 16}, {6, 16}}), "13,5"},
       {"the opponent's gap making seven against an own open three",
        MakeBoard({{11, 13}, {12, 13}, {13, 13}}, {{4, 4}, {5, 4}, {6, 4}, {8, 4}, {9, 4}, {10, 4}}),
        "6,3"},
       {"own broken four against a closed four",
-       MakeBoard({{13, 3}, {14, 3}, {16, 3}, {17, 3}, {5, 18}},
-                 {{6, 18}, {7, 18}, {8, 18}, {9, 18}}),
+       MakeBoard({{13, 3}, {14, 3}, {16, 3}, {17, 3}, {5, 18}}, {{6, 18}, {7, 18}, {8, 18}, {9, 18}}),
        "14,2"},
-      {"the opponent's two fives cannot both be blocked",
-       MakeBoard({{2, 1}, {14, 10}},
-                 {{2, 2}, {2, 3}, {2, 4}, {2, 5}, {15, 10}, {16, 10}, {17, 10}, {18, 10}}),
-       nullptr},
+      {"the opponent's two fives cannot both be blocked", kTwoFours, nullptr},
   };
+  // clang-format on
   // Match time, then turn time: a short turn, none at all, and no INFO ever sent.
   const std::pair<int64_t, int64_t> limits[] = {{10000000, 300}, {10000000, 0}, {0, 0}};
   for (const Case& c : cases)

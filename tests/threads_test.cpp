@@ -2,30 +2,18 @@
 // have grown, node for node consistent, and the turn's rules still hold.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
-#include "core/position_text.h"
 #include "engine/input_reader.h"
-#include "search/turn.h"
-#include "tests/step_clock.h"
+#include "tests/search_support.h"
 
 namespace kestrova {
 namespace {
 
-const Patterns& TestPatterns() {
-  static const Patterns patterns = BuiltPatterns();
-  return patterns;
-}
-
-Board Parsed(const std::vector<std::string>& rows) {
-  std::string text;
-  for (const std::string& row : rows) text += row + "\n";
-  Board board;
-  std::string error;
-  EXPECT_TRUE(ParsePosition(text, board, error)) << error;
-  return board;
-}
+using testing::Sparse;
+using testing::TestPatterns;
 
 // Every visit backed up into a node passed through exactly one of its children, so an open
 // node's visits are its own evaluation plus its children's. A lost update, or a virtual loss
@@ -49,33 +37,22 @@ void ExpectConsistent(const Search& s) {
 
 // Quiet openings, a middle game, and one whose win the tree probe proves (the two crossing
 // twos of side 2 make a double three at 7,7).
-const std::vector<std::vector<std::string>> kPositions = {
-    {"...............", "...............", "...............", "...............", "...............",
-     "...............", "......O........", ".......X.......", "........O......", "...............",
-     "...............", "...............", "...............", "...............", "..............."},
-    {"...............", "...............", "...............", "...............", "....O.X........",
-     ".....XO........", "....XXO........", "...O.X.O.......", "...............", "...............",
-     "...............", "...............", "...............", "...............", "..............."},
-    {"...............", ".O...........O.", "...............", "...............", "...............",
-     ".......X.......", ".......X.......", ".....XX........", "...............", "...............",
-     "...............", "...............", "...............", ".O...........O.", "..............."},
+const Board kPositions[] = {
+    Sparse(15, {{6, "......O"}, {7, ".......X"}, {8, "........O"}}),
+    Sparse(15, {{4, "....O.X"}, {5, ".....XO"}, {6, "....XXO"}, {7, "...O.X.O"}}),
+    testing::kFork,
 };
 
 TEST(SharedTreeTest, TwoThreadsGrowAConsistentTree) {
-  for (size_t p = 0; p < kPositions.size(); ++p)
+  for (size_t p = 0; p < std::size(kPositions); ++p)
     for (const bool probe : {false, true}) {
       SCOPED_TRACE("position " + std::to_string(p) + (probe ? ", probing" : ""));
-      testing::StepClock clock(1);
-      GameState game;
-      game.GameBoard = Parsed(kPositions[p]);
-      game.msMatchTime = 10000000;
-      game.msTurnTime = 3000;
-      Search s(TestPatterns(), 17);
+      testing::Turn t(kPositions[p], 10000000, 3000, 17);
+      Search& s = t.search;
       s.useThreats = probe;
       UseThreads(s, 2);
-      game.TurnStartTime = clock.NowMs();
-      const Board before = game.GameBoard;
-      const TurnResult r = PlayTurn(game, s, clock);
+      const Board before = t.game.GameBoard;
+      const TurnResult r = t.Play();
       ASSERT_TRUE(r.played);
       EXPECT_EQ(before.at(r.x + 1, r.y + 1), Empty);
       EXPECT_FALSE(s.sharedTree);  // only while the threads run
@@ -83,8 +60,8 @@ TEST(SharedTreeTest, TwoThreadsGrowAConsistentTree) {
       // The fixed-iteration search on two threads makes the iterations asked for.
       Search fixed(TestPatterns(), 17);
       UseThreads(fixed, 2);
-      game.GameBoard = before;
-      ASSERT_GE(SearchFixedOnThreads(game, fixed, 20000), 0);
+      t.game.GameBoard = before;
+      ASSERT_GE(SearchFixedOnThreads(t.game, fixed, 20000), 0);
       EXPECT_EQ(fixed.lastIterations, 20000);
       ExpectConsistent(fixed);
     }
@@ -94,21 +71,16 @@ TEST(SharedTreeTest, TwoThreadsGrowAConsistentTree) {
 // legal move, on any number of threads.
 TEST(SharedTreeTest, AStopRequestEndsTheSearchAtOnce) {
   for (const int threads : {1, 2}) {
-    testing::StepClock clock(1);
-    GameState game;
-    game.GameBoard = Parsed(kPositions[1]);
-    game.msMatchTime = 10000000;
-    game.msTurnTime = 30000;
-    Search s(TestPatterns(), 5);
+    testing::Turn t(kPositions[1], 10000000, 30000, 5);
+    Search& s = t.search;
     UseThreads(s, threads);
     s.stopRequested = true;
-    game.TurnStartTime = clock.NowMs();
-    const Board before = game.GameBoard;
-    const TurnResult r = PlayTurn(game, s, clock);
+    const Board before = t.game.GameBoard;
+    const TurnResult r = t.Play();
     ASSERT_TRUE(r.played) << threads;
     EXPECT_EQ(before.at(r.x + 1, r.y + 1), Empty) << threads;
     EXPECT_EQ(s.lastIterations, 0) << threads;
-    EXPECT_LT(game.GameRunningTime, 1000) << threads;
+    EXPECT_LT(t.game.GameRunningTime, 1000) << threads;
   }
 }
 

@@ -5,20 +5,16 @@
 #include <algorithm>
 #include <string>
 
-#include "core/position_text.h"
 #include "search/root_check.h"
-#include "search/turn.h"
-#include "tests/step_clock.h"
+#include "tests/search_support.h"
 #include "tests/threats_reference.h"
 #include "threats/puzzles.h"
 
 namespace kestrova {
 namespace {
 
-const Patterns& TestPatterns() {
-  static const Patterns patterns = BuiltPatterns();
-  return patterns;
-}
+using testing::Parsed;
+using testing::Sparse;
 
 // Match time, then turn time: each time band, a short turn, and "as fast as possible".
 constexpr std::pair<int64_t, int64_t> kLimits[] = {
@@ -27,23 +23,16 @@ constexpr std::pair<int64_t, int64_t> kLimits[] = {
 // this quick is found within the smallest share of a turn the solver gets.
 constexpr int64_t kQuickNodes = 10000;
 
-struct Turn {
+struct Turn : testing::Turn {
   Turn(const Board& board, int64_t matchTime, int64_t turnTime, bool threats = true)
-      : clock(1), search(TestPatterns(), 7) {
-    game.GameBoard = board;
-    game.msMatchTime = matchTime;
-    game.msTurnTime = turnTime;
+      : testing::Turn(board, matchTime, turnTime, 7) {
     search.useThreats = threats;
   }
   // The engine's move, as board indices, played on GameBoard.
   Move Play() {
-    game.TurnStartTime = clock.NowMs();
-    const TurnResult r = PlayTurn(game, search, clock);
+    const TurnResult r = testing::Turn::Play();
     return r.played ? Move{r.x + 1, r.y + 1} : Move{-1, -1};
   }
-  testing::StepClock clock;
-  GameState game;
-  Search search;
 };
 
 Board Swapped(const Board& board) {
@@ -55,13 +44,6 @@ Board Swapped(const Board& board) {
 
 ThreatBudget Unlimited() {
   return ThreatBudget{50'000'000, -1, nullptr};
-}
-
-Board Parsed(const ThreatPuzzle& p) {
-  Board board;
-  std::string error;
-  EXPECT_TRUE(ParsePosition(p.text, board, error)) << error;
-  return board;
 }
 
 // Side 3 to move after our move: true when we made five, or no reply of its keeps it from
@@ -77,7 +59,7 @@ TEST(ThreatTurnTest, AVcfOnTheBoardIsPlayedInEveryBand) {
   int puzzles = 0;
   for (const ThreatPuzzle& p : ThreatPuzzles()) {
     if (p.length == 0) continue;
-    const Board board = Parsed(p);
+    const Board board = Parsed(p.text);
     ++puzzles;
     const bool quick = judge.FindVCF(board, Own, Unlimited()).nodes <= kQuickNodes;
     for (const auto& limits : kLimits) {
@@ -101,7 +83,7 @@ TEST(ThreatTurnTest, FacingAVcfTheEngineRefutesIt) {
   int refutable = 0;
   for (const ThreatPuzzle& p : ThreatPuzzles()) {
     if (p.length == 0) continue;
-    const Board board = Swapped(Parsed(p));  // the opponent has the VCF, we are to move
+    const Board board = Swapped(Parsed(p.text));  // the opponent has the VCF, we are to move
     // A few refutation sets take the judge seconds to settle: those are left out.
     const DefenceResult d = judge.VCFDefences(board, Own, ThreatBudget{2'000'000, -1, nullptr});
     if (!d.undecided.empty() || d.threat == Verdict::Unknown) continue;
@@ -129,23 +111,11 @@ TEST(ThreatTurnTest, FacingAVcfTheEngineRefutesIt) {
 // O's open three, and X's own moves the scan ranks beside its ends: every refutation of O's
 // win by threes, and nothing else, is a root move, and one of them is played.
 TEST(ThreatTurnTest, FacingAVctTheRootSearchesOnlyItsRefutations) {
-  const Board board = Parsed(ThreatPuzzle{0, R"(
-...............
-...............
-..X............
-...............
-...............
-...............
-...............
-.....OOO.......
-...............
-...............
-..........X....
-..........X....
-...X.......X...
-...............
-...............
-)"});
+  const Board board = Sparse(15, {{2, "..X"},
+                                  {7, ".....OOO"},
+                                  {10, "..........X"},
+                                  {11, "..........X"},
+                                  {12, "...X.......X"}});
   ThreatSolver judge;
   const DefenceResult d = judge.VCTDefences(board, Own, Unlimited());
   ASSERT_EQ(d.threat, Verdict::Win);
@@ -173,62 +143,22 @@ TEST(ThreatTurnTest, FacingAVctTheRootSearchesOnlyItsRefutations) {
 // Positions of lost games, X to move, and the move X played there, which let O win by
 // fours and threes; each check of the leading root move either proves it lost or leaves it.
 struct LostMove {
-  const char* text;
-  int x, y;  // protocol coordinates
+  std::vector<std::pair<int, std::string>> rows;  // of a 20x20 board
+  int x, y;                                       // protocol coordinates
 };
-constexpr LostMove kLostMoves[] = {
-    {R"(
-....................
-....................
-....................
-....................
-....................
-....................
-....................
-..........O.........
-.......O............
-.......XXO..........
-.......XX.O.........
-.......XOO..........
-....................
-....................
-....................
-....................
-....................
-....................
-....................
-....................
-)",
-     6, 10},
-    {R"(
-....................
-....................
-....................
-....................
-....................
-....................
-....................
-....................
-..........O.OX......
-..........XOX.......
-.........O.X........
-........X.O.........
-....................
-....................
-....................
-....................
-....................
-....................
-....................
-....................
-)",
+// clang-format off
+const LostMove kLostMoves[] = {
+    {{{7, "..........O"}, {8, ".......O"}, {9, ".......XXO"}, {10, ".......XX.O"},
+      {11, ".......XOO"}}, 6, 10},
+    {{{8, "..........O.OX"}, {9, "..........XOX"}, {10, ".........O.X"}, {11, "........X.O"}},
      13, 7},
 };
+// clang-format on
 
 TEST(ThreatTurnTest, TheRootCheckTakesProvenLossesOutOfTheChoice) {
   ThreatSolver judge;
   for (const LostMove& lost : kLostMoves) {
-    const Board board = Parsed(ThreatPuzzle{0, lost.text});
+    const Board board = Sparse(20, lost.rows);
     Turn t(board, 10000000, 1000);
     Search& search = t.search;
     SearchFixed(t.game, search, 2000);
@@ -276,7 +206,7 @@ TEST(ThreatTurnTest, TheRootCheckTakesProvenLossesOutOfTheChoice) {
 }
 
 TEST(ThreatTurnTest, SwitchedOffTheTurnIsTheSearchAlone) {
-  const Board board = Parsed(ThreatPuzzles()[0]);
+  const Board board = Parsed(ThreatPuzzles()[0].text);
   Turn on(board, 10000000, 5000), off(board, 10000000, 5000, false);
   on.Play();
   off.Play();

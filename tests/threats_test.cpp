@@ -8,8 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/position_text.h"
-#include "tests/step_clock.h"
+#include "tests/search_support.h"
 #include "tests/threats_reference.h"
 #include "threats/puzzles.h"
 #include "threats/threat_solver.h"
@@ -18,28 +17,18 @@ namespace kestrova {
 namespace {
 
 using testing::Contains;
+using testing::Parsed;
 using testing::PlainFiveCells;
+using testing::Sparse;
 using testing::ValidVcfLine;
 using Rows = std::vector<std::pair<int, std::string>>;
-
-Board Parse(const std::string& text) {
-  Board board;
-  std::string error;
-  EXPECT_TRUE(ParsePosition(text, board, error)) << error;
-  return board;
-}
 
 ThreatBudget Nodes(int64_t n) {
   return ThreatBudget{n, -1, nullptr};
 }
 
-// A size x size position of dots but for the rows given, each padded with dots.
 std::string Pos(int size, const Rows& rows) {
-  std::vector<std::string> lines(size, std::string(size, '.'));
-  for (const auto& [y, cells] : rows) lines[y].replace(0, cells.size(), cells);
-  std::string text;
-  for (const std::string& line : lines) text += line + "\n";
-  return text;
+  return testing::BoardText(size, rows);
 }
 
 Rows Plus(Rows rows, const Rows& more) {
@@ -110,7 +99,7 @@ TEST(ThreatSolverVcf, KnownPositions) {
     cases.push_back({"bench puzzle", p.text, false, p.length, {}});
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name + ("\n" + c.text));
-    const Board board = Parse(c.text);
+    const Board board = Parsed(c.text);
     ThreatSolver solver(SolverOptions{c.exact ? Rule::ExactFive : Rule::Freestyle});
     const ThreatResult r = solver.FindVCF(board, Own, Nodes(1'000'000));
     ASSERT_EQ(r.verdict, c.length ? Verdict::Win : Verdict::NoWin);
@@ -158,7 +147,7 @@ TEST(FiveCellsThroughTest, TheFivesOfAStone) {
       {"only five under exact five", {{7, ".XX.X.X"}}, {3, 7}, Own, true, 1},
   };
   for (const Case& c : cases) {
-    const Board board = Parse(Pos(15, c.rows));
+    const Board board = Sparse(15, c.rows);
     const int cell = (c.cell.x + 1) * kGrid + c.cell.y + 1;
     EXPECT_EQ(FiveCellsThrough(board, cell, c.side, c.exact ? Rule::ExactFive : Rule::Freestyle),
               c.fives)
@@ -171,11 +160,10 @@ TEST(FiveCellsThroughTest, TheFivesOfAStone) {
 TEST(ThreatSolverInput, BadPositionsGetAClearAnswer) {
   Board smallWalls;
   ResetBoard(smallWalls, 4);
-  const Board full = Parse("XXOOX\nOOXXO\nXXOOX\nOOXXO\nXXOOX\n");
+  const Board full = Parsed("XXOOX\nOOXXO\nXXOOX\nOOXXO\nXXOOX\n");
   const std::tuple<const char*, Board, uint8_t, Verdict> rows[] = {
-      {"a five on the board", Parse(Pos(9, {{0, "OXXXXX"}})), Own, Verdict::Invalid},
-      {"a five, the other side to move", Parse(Pos(9, {{0, "OXXXXX"}})), Opponent,
-       Verdict::Invalid},
+      {"a five on the board", Sparse(9, {{0, "OXXXXX"}}), Own, Verdict::Invalid},
+      {"a five, the other side to move", Sparse(9, {{0, "OXXXXX"}}), Opponent, Verdict::Invalid},
       {"no walls at all", Board{}, Own, Verdict::Invalid},
       {"walls of a 4x4 board", smallWalls, Own, Verdict::Invalid},
       {"a side that is no player", full, Wall, Verdict::Invalid},
@@ -193,7 +181,7 @@ TEST(ThreatSolverInput, BadPositionsGetAClearAnswer) {
 TEST(ThreatSolverBudget, RunningOutIsUnknownNeverNoWin) {
   Board board;
   for (const ThreatPuzzle& p : ThreatPuzzles())
-    if (p.length == 13) board = Parse(p.text);
+    if (p.length == 13) board = Parsed(p.text);
   ThreatSolver solver, timed;
   const ThreatResult r = solver.FindVCF(board, Own, Nodes(50));
   EXPECT_EQ(r.verdict, Verdict::Unknown);
@@ -232,7 +220,7 @@ TEST(ThreatSolverDefence, EveryDefenceHoldsAndEveryOtherMoveLoses) {
   ThreatSolver solver;
   for (const auto& [name, text, vct, defences] : cases) {
     SCOPED_TRACE(name);
-    const Board board = Parse(text);
+    const Board board = Parsed(text);
     const DefenceResult r = vct ? solver.VCTDefences(board, Opponent, Nodes(5'000'000))
                                 : solver.VCFDefences(board, Opponent, Nodes(5'000'000));
     ASSERT_EQ(r.threat, Verdict::Win);

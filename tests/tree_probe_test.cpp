@@ -5,33 +5,17 @@
 #include <string>
 #include <vector>
 
-#include "core/position_text.h"
-#include "search/turn.h"
-#include "tests/board_text.h"
-#include "tests/step_clock.h"
+#include "tests/search_support.h"
 
 namespace kestrova {
 namespace {
 
-const Patterns& TestPatterns() {
-  static const Patterns patterns = BuiltPatterns();
-  return patterns;
-}
+using testing::kFork;
+using testing::TestPatterns;
 
-Board Board15(const std::vector<std::pair<int, const char*>>& rows) {
-  Board board;
-  std::string error;
-  EXPECT_TRUE(ParsePosition(testing::Board15(rows), board, error)) << error;
-  return board;
+Board Board15(const std::vector<std::pair<int, std::string>>& rows) {
+  return testing::Sparse(15, rows);
 }
-
-// Two twos of side 2 crossing at 7,7: a stone there makes two open threes, and side 3, with
-// nothing of its own near, cannot stop both.
-const Board kFork = Board15({{1, ".O...........O."},
-                             {5, ".......X......."},
-                             {6, ".......X......."},
-                             {7, ".....XX........"},
-                             {13, ".O...........O."}});
 
 // A search whose node lastNodeIndex is reached from the root by moves, the side to move at
 // the root first; the scan state is left on that node.
@@ -67,62 +51,30 @@ TEST(TreeProbeTest, WinsInOneOrTwoAtANode) {
     Move onlyPoint;           // {-1, -1}: the scan's list; else a list of this open four alone
     bool wins;
   };
+  const Move kScan = {-1, -1};
+  // clang-format off
   const Case cases[] = {
-      {"a five in one",
-       Board15({{7, "....XXXX......."}, {3, "..O.O.O.O......"}}),
-       {},
-       {-1, -1},
+      {"a five in one", Board15({{7, "....XXXX"}, {3, "..O.O.O.O"}}), {}, kScan, true},
+      {"an open three makes an open four", Board15({{7, "....XXX"}, {3, "..O.O.O"}}), {}, kScan,
        true},
-      {"an open three makes an open four",
-       Board15({{7, "....XXX........"}, {3, "..O.O.O........"}}),
-       {},
-       {-1, -1},
-       true},
-      {"a broken three too",
-       Board15({{7, "....XX.X......."}, {3, "..O.O.O........"}}),
-       {},
-       {-1, -1},
-       true},
+      {"a broken three too", Board15({{7, "....XX.X"}, {3, "..O.O.O"}}), {}, kScan, true},
       {"two closed threes crossing make two fours",
-       Board15({{3, ".......O......."},
-                {4, ".......X......."},
-                {5, ".......X......."},
-                {6, ".......X......."},
-                {7, "...OXXX........"}}),
-       {},
-       {-1, -1},
-       true},
-      {"a closed three makes one four only",
-       Board15({{7, "...OXXX........"}, {3, "..O.O.O........"}}),
-       {},
-       {-1, -1},
+       Board15({{3, ".......O"}, {4, ".......X"}, {5, ".......X"}, {6, ".......X"}, {7, "...OXXX"}}),
+       {}, kScan, true},
+      {"a closed three makes one four only", Board15({{7, "...OXXX"}, {3, "..O.O.O"}}), {}, kScan,
        false},
       {"a three against the other side's four",
-       Board15({{7, "....XXX........"}, {3, "..OOOO........."}, {2, "..X......X....."}}),
-       {},
-       {-1, -1},
-       false},
+       Board15({{7, "....XXX"}, {3, "..OOOO"}, {2, "..X......X"}}), {}, kScan, false},
       {"the other side's four made on the way, unlisted",
-       Board15({{7, "....XXX........"}, {3, "..OOO.........."}, {2, "..X......X....."}}),
-       {{12, 12}, {5, 3}},
-       {3, 7},
-       false},
+       Board15({{7, "....XXX"}, {3, "..OOO"}, {2, "..X......X"}}), {{12, 12}, {5, 3}}, {3, 7}, false},
       {"the other side's four on the root, unlisted",
-       Board15({{7, "....XXX........"}, {3, "..OOOO........."}, {2, "..X......X....."}}),
-       {},
-       {3, 7},
-       false},
+       Board15({{7, "....XXX"}, {3, "..OOOO"}, {2, "..X......X"}}), {}, {3, 7}, false},
       {"the same three, nothing of the other side's near",
-       Board15({{7, "....XXX........"}, {3, "..OOO.........."}, {2, "..X......X....."}}),
-       {{12, 12}, {12, 0}},
-       {3, 7},
-       true},
-      {"the side to move is side 3",
-       Board15({{7, "....OOO........"}, {3, "..X.X.X........"}, {2, ".........X....."}}),
-       {{12, 12}},
-       {-1, -1},
-       true},
+       Board15({{7, "....XXX"}, {3, "..OOO"}, {2, "..X......X"}}), {{12, 12}, {12, 0}}, {3, 7}, true},
+      {"the side to move is side 3", Board15({{7, "....OOO"}, {3, "..X.X.X"}, {2, ".........X"}}),
+       {{12, 12}}, kScan, true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     Line line(c.board, c.moves);
     SPointList list = line.spoints;
@@ -167,21 +119,17 @@ TEST(TreeProbeTest, ProofsBackUp) {
     int8_t node1;                                   // node 1 afterwards
     bool rootSolved;
   };
+  // clang-format off
   const Case cases[] = {
       {"a won child makes its parent lost", {{4, kProvenWin}}, 4, kProvenLoss, false},
       {"a five counts as a won child", {{5, 1}}, 5, kProvenLoss, false},
       {"one lost child of two proves nothing", {{4, kProvenLoss}}, 4, 0, false},
       {"every child lost makes the parent won, and a won root move solves the root",
-       {{4, kProvenLoss}, {5, kProvenLoss}},
-       5,
-       kProvenWin,
-       true},
+       {{4, kProvenLoss}, {5, kProvenLoss}}, 5, kProvenWin, true},
       {"every root move lost solves the root too",
-       {{2, kProvenLoss}, {3, kProvenLoss}, {4, kProvenWin}},
-       4,
-       kProvenLoss,
-       true},
+       {{2, kProvenLoss}, {3, kProvenLoss}, {4, kProvenWin}}, 4, kProvenLoss, true},
   };
+  // clang-format on
   for (const Case& c : cases) {
     SmallTree t;
     Search& s = t.search;
@@ -206,7 +154,7 @@ TEST(TreeProbeTest, ProofsBackUp) {
 
 TEST(TreeProbeTest, AProvenLossIsNeverChosenAgain) {
   GameState game;
-  game.GameBoard = Board15({{7, "......XO......."}, {8, ".......X......."}});
+  game.GameBoard = Board15({{7, "......XO"}, {8, ".......X"}});
   Search s(TestPatterns(), 11);
   PrepareRoot(game, s);
   StartProbing(s);
@@ -229,20 +177,15 @@ TEST(TreeProbeTest, ATurnPlaysTheProvenWin) {
   for (const int threads : {1, 2})
     for (const bool probe : {true, false}) {
       SCOPED_TRACE(std::string(probe ? "probe" : "no probe") + " on " + std::to_string(threads));
-      testing::StepClock clock(1);
-      GameState game;
-      game.GameBoard = kFork;
-      game.msMatchTime = 10000000;
-      game.msTurnTime = 1000;
-      Search s(TestPatterns(), 3);
+      testing::Turn t(kFork, 10000000, 1000, 3);
+      Search& s = t.search;
       s.treeProbe = probe;
       UseThreads(s, threads);
-      game.TurnStartTime = clock.NowMs();
-      const TurnResult r = PlayTurn(game, s, clock);
+      const TurnResult r = t.Play();
       ASSERT_TRUE(r.played);
       EXPECT_FALSE(s.probing);  // only for the search under way
       // The clock ticks once per pass of the first thread: the turn's length in passes.
-      const int64_t passes = clock.now();
+      const int64_t passes = t.clock.now();
       if (!probe) {
         // The plain search spends its whole turn.
         EXPECT_GT(passes, 800);
@@ -262,10 +205,7 @@ TEST(TreeProbeTest, ATurnPlaysTheProvenWin) {
 // search's: the probe moves nothing the search reads.
 TEST(TreeProbeTest, TheProbeDisturbsNothingElse) {
   GameState game;
-  game.GameBoard = Board15({{5, "....O.X........"},
-                            {6, ".....XO........"},
-                            {7, "....XXO........"},
-                            {8, "...O.X.O......."}});
+  game.GameBoard = Board15({{5, "....O.X"}, {6, ".....XO"}, {7, "....XXO"}, {8, "...O.X.O"}});
   Search plain(TestPatterns(), 9), probed(TestPatterns(), 9);
   PrepareRoot(game, plain);
   PrepareRoot(game, probed);
