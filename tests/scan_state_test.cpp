@@ -10,21 +10,12 @@
 #include <vector>
 
 #include "core/position_text.h"
+#include "tests/threats_reference.h"
 
 namespace kestrova {
 namespace {
 
 constexpr int kDi[4] = {1, 0, 1, -1}, kDj[4] = {0, 1, 1, 1};
-
-// Whether some stone stands in a run of exactly five, the only win under the exact-five rule.
-bool HasExactFive(const Board& board) {
-  for (int cell = 0; cell < kCells; ++cell)
-    for (int step : kLineSteps)
-      if ((board.cells[cell] == Own || board.cells[cell] == Opponent) &&
-          RunThrough(board, cell, step, board.cells[cell]) == 5)
-        return true;
-  return false;
-}
 
 TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
   const Patterns patterns = BuiltPatterns();
@@ -78,7 +69,8 @@ TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
               << FormatPosition(board) << "value " << value << " want " << wantValue;
           if (rule == Rule::ExactFive) {
             // Six or more in a row is no five: the game goes on, and the list is made.
-            ASSERT_EQ(std::abs(value) == 220, HasExactFive(board)) << FormatPosition(board);
+            ASSERT_EQ(std::abs(value) == 220, testing::HoldsFive(board, true))
+                << FormatPosition(board);
             if (std::abs(value) != 220 && std::abs(wantValue) != 220) {
               SPointList freestyle;
               Scanner other(patterns);

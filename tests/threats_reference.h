@@ -42,15 +42,12 @@ inline std::vector<Move> PlainFiveCells(const Board& board, uint8_t side, bool e
   return cells;
 }
 
-// Whether some stone already stands in five or more in a row.
-inline bool HoldsFive(const Board& board) {
+// Whether some stone already stands in five or more in a row (exactly five: in a run of five).
+inline bool HoldsFive(const Board& board, bool exact = false) {
   const int size = PlayingSize(board);
-  constexpr int kDirs[4][2] = {{1, 0}, {0, 1}, {1, 1}, {1, -1}};
   for (int x = 1; x <= size; ++x)
     for (int y = 1; y <= size; ++y)
-      for (const auto& d : kDirs)
-        if (board.at(x, y) >= Own && RunThrough(board, x, y, d[0], d[1], board.at(x, y)) >= 5)
-          return true;
+      if (board.at(x, y) >= Own && PlainMakesFive(board, x, y, board.at(x, y), exact)) return true;
   return false;
 }
 

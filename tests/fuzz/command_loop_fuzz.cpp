@@ -71,15 +71,11 @@ void CheckBoard(const Board& board, int size) {
       const uint8_t cell = board.at(i, j);
       const bool margin = i > BoardSize + 1 || j > BoardSize + 1;
       const bool ring = !margin && !InPlayingArea(i, j, size);
-      if (margin && cell != Empty)
-        Fail("margin cell " + std::to_string(i) + "," + std::to_string(j) + " holds " +
-             std::to_string(cell));
-      if (ring && cell != Wall)
-        Fail("wall cell " + std::to_string(i) + "," + std::to_string(j) + " holds " +
-             std::to_string(cell));
-      if (!margin && !ring && cell != Empty && cell != Own && cell != Opponent)
-        Fail("playing cell " + std::to_string(i) + "," + std::to_string(j) + " holds " +
-             std::to_string(cell));
+      const bool stone = cell == Own || cell == Opponent;
+      const char* kind = margin ? "margin" : ring ? "wall" : "playing";
+      if (margin ? cell != Empty : ring ? cell != Wall : cell != Empty && !stone)
+        Fail(std::string(kind) + " cell " + std::to_string(i) + "," + std::to_string(j) +
+             " holds " + std::to_string(cell));
     }
 }
 
