@@ -42,9 +42,7 @@ TEST(AnalyseTest, MarksTheMoveThatIgnoredTheThreeAndAWinningLine) {
   const sgf::RecordedGame game = ParseOne(kIgnoredThree);
   SteadyClock clock;
   for (const bool vct : {true, false}) {
-    AnalyseOptions options;
-    options.engineMs = 0;
-    options.vct = vct;
+    const AnalyseOptions options{.engineMs = 0, .vct = vct};
     int reported = 0;
     const Analysis a = AnalyseGame(game, options, clock, [&](const PlyReport&) { ++reported; });
     ASSERT_EQ(a.plies.size(), 9u);
@@ -66,7 +64,7 @@ TEST(AnalyseTest, MarksTheMoveThatIgnoredTheThreeAndAWinningLine) {
     EXPECT_EQ(FormatSummary(a).rfind("first losing move: 6 (white 14,14): black wins by VCF ", 0),
               0u)
         << FormatSummary(a);
-    EXPECT_NE(FormatPly(six, 8).find("<- first losing move"), std::string::npos);
+    EXPECT_TRUE(Holds(FormatPly(six, 8), "<- first losing move"));
   }
 }
 
@@ -80,9 +78,7 @@ TEST(AnalyseTest, FollowsTheRecordsRule) {
   } rows[] = {{"(;SZ[15]", 10}, {"(;SZ[15]RU[0]", 10}, {"(;SZ[15]RU[1]", 0}};
   SteadyClock clock;
   for (const auto& row : rows) {
-    AnalyseOptions options;
-    options.engineMs = 0;
-    options.vct = false;
+    const AnalyseOptions options{.engineMs = 0, .vct = false};
     const Analysis a = AnalyseGame(ParseOne(row.header + moves), options, clock);
     EXPECT_EQ(a.losingPly, row.losingPly) << row.header;
     EXPECT_EQ(a.plies.size(), 11u) << row.header;
@@ -151,10 +147,8 @@ TEST(AnalyseToolTest, ReportsTheGameWithTheEnginesChoices) {
   const ToolRun run = Analyse({TempFile("game.sgf", kIgnoredThree), "--ms", "20"});
   EXPECT_EQ(run.exitCode, 0) << run.err;
   EXPECT_EQ(PlyLines(run.output), 9) << run.output;
-  EXPECT_NE(run.output.find("2 white 0,0 | engine "), std::string::npos) << run.output;
-  EXPECT_NE(run.output.find("\nfirst losing move: 6 (white 14,14): black wins by VCF "),
-            std::string::npos)
-      << run.output;
+  EXPECT_TRUE(Holds(run.output, "2 white 0,0 | engine "));
+  EXPECT_TRUE(Holds(run.output, "\nfirst losing move: 6 (white 14,14): black wins by VCF "));
 }
 
 TEST(AnalyseToolTest, RefusesBadRecordsAndSaysWhy) {
@@ -190,15 +184,14 @@ TEST(AnalyseToolTest, RefusesBadRecordsAndSaysWhy) {
     const ToolRun run = Analyse(args);
     EXPECT_EQ(run.exitCode, row.status) << row.sgf << "\n" << run.output << run.err;
     EXPECT_EQ(PlyLines(run.output), row.plies) << row.sgf << "\n" << run.output;
-    EXPECT_NE(run.err.find(row.error), std::string::npos) << row.sgf << ": " << run.err;
+    EXPECT_TRUE(Holds(run.err, row.error)) << row.sgf;
     if (row.status == 1) {
-      EXPECT_NE(run.output.find("error: " + std::string(row.error)), std::string::npos)
-          << run.output;
+      EXPECT_TRUE(Holds(run.output, "error: " + std::string(row.error)));
     }
   }
   const ToolRun missing = Analyse({"/nonexistent/game.sgf"});
   EXPECT_EQ(missing.exitCode, 2);
-  EXPECT_NE(missing.err.find("cannot be read"), std::string::npos) << missing.err;
+  EXPECT_TRUE(Holds(missing.err, "cannot be read"));
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // Drives a real engine binary through pipes, for end-to-end tests.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +40,12 @@ struct ToolRun {
 ToolRun RunTool(const std::string& args, const std::string& input = "", bool stderrApart = false);
 // A BOARD block: the engine's stones ("x,y", who 1), then the opponent's (who 2).
 std::string BoardBlock(const std::vector<std::string>& own, const std::vector<std::string>& theirs);
+
+// Succeeds when text holds piece; a failure shows both.
+inline ::testing::AssertionResult Holds(const std::string& text, const std::string& piece) {
+  if (text.find(piece) != std::string::npos) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "no '" << piece << "' in\n" << text;
+}
 
 // The arguments as shell words, each quoted.
 std::string Quoted(const std::vector<std::string>& args);

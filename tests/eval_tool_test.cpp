@@ -94,12 +94,12 @@ TEST(ToolArgs, StrictValuesAndHelpEverywhere) {
   for (const auto& [args, exitCode, wanted] : rows) {
     const ToolRun run = RunTool(args);
     EXPECT_EQ(run.exitCode, exitCode) << args;
-    EXPECT_NE(run.output.find(wanted), std::string::npos) << args << ": " << run.output;
+    EXPECT_TRUE(Holds(run.output, wanted)) << args;
   }
   // A full board leaves think no move: its error, and a failure.
   const ToolRun think = RunTool("think --ms 50 --threads 2", "XXOOX\nOOXXO\nXXOOX\nOOXXO\nXXOOX\n");
   EXPECT_EQ(think.exitCode, 1);
-  EXPECT_NE(think.output.find("kestrova think: no empty cell"), std::string::npos) << think.output;
+  EXPECT_TRUE(Holds(think.output, "kestrova think: no empty cell"));
   for (const std::string command : {"eval", "bench", "think", "match", "play", "serve"}) {
     const ToolRun help = RunTool(command + " --help", "", true);
     EXPECT_EQ(help.exitCode, 0) << command;

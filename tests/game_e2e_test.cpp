@@ -122,7 +122,7 @@ TEST(GameTest, EverySwitchPlaysAWholeGame) {
   testing::EngineProcess help(testing::EngineCommand() + " --help");
   const std::string usage = help.ReadAll(10000);
   for (const char* option : {"--no-tree-probe", "--no-threats", "--vct"})
-    EXPECT_NE(usage.find(option), std::string::npos) << usage;
+    EXPECT_TRUE(testing::Holds(usage, option));
 }
 
 }  // namespace

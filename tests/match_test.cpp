@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -118,14 +117,14 @@ TEST_P(RefereeJudges, EveryGameAndTheTally) {
     const size_t at = run.output.find(head);
     ASSERT_NE(at, std::string::npos) << run.output << "\nwanted " << head;
     const std::string game = run.output.substr(at, run.output.find('\n', at) - at);
-    EXPECT_NE(game.find(j.reason), std::string::npos) << game << "\nwanted " << j.reason;
+    EXPECT_TRUE(Holds(game, j.reason));
   }
   const auto count = [&](char c) {
     return std::to_string(std::count(j.winners, j.winners + 2, c));
   };
   const std::string total =
       "A: " + count('A') + " wins, " + count('=') + " draws, " + count('B') + " losses\n";
-  EXPECT_NE(run.output.find(total), std::string::npos) << run.output << "\nwanted " << total;
+  EXPECT_TRUE(Holds(run.output, total));
   EXPECT_EQ(ExpectAllGone(pids), 4);
 }
 
@@ -160,18 +159,10 @@ INSTANTIATE_TEST_SUITE_P(MisbehavingEngines, RefereeJudges, ::testing::ValuesIn(
 // late ABOUT reply is not taken for START's; one that cannot start stops the match with
 // the reason and a failing exit, as does an opening that leaves no move.
 TEST(Referee, StartUpAndItsFailures) {
-  const std::string full = TempPath("full.openings");
-  {
-    std::ofstream out(full);  // rows of XXOO shifted by two: no five on the 5x5 board
-    std::vector<std::string> black, white;
-    for (int y = 0; y < 5; ++y)
-      for (int x = 0; x < 5; ++x)
-        ((x + 2 * y) % 4 < 2 ? black : white)
-            .push_back(std::to_string(x) + "," + std::to_string(y));
-    for (size_t k = 0; k < black.size() || k < white.size(); ++k)
-      out << (k < black.size() ? black[k] + " " : "") << (k < white.size() ? white[k] + " " : "");
-    out << "\n";
-  }
+  // Black and white in turn on rows of XXOO shifted by two: no five on the 5x5 board.
+  const std::string full = TempFile("full.openings",
+                                    "0,0 2,0 1,0 3,0 4,0 0,1 2,1 1,1 3,1 4,1 0,2 2,2 1,2 3,2 4,2 "
+                                    "0,3 2,3 1,3 3,3 4,3 0,4 2,4 1,4 3,4 4,4 \n");
   const std::tuple<std::string, std::string, int, const char*> rows[] = {
       {FakeEngine("row=0 startup=1500"), "--games 2", 0, "A: 1 wins, 0 draws, 1 losses"},
       {FakeEngine("row=0 startup=1500"), "--games 2 --startup 300", 1,
@@ -184,7 +175,7 @@ TEST(Referee, StartUpAndItsFailures) {
     const ToolRun run =
         RunTool("match " + a + " " + FakeEngine("row=19") + " " + kQuick + " " + options);
     EXPECT_EQ(run.exitCode, exitCode) << run.output;
-    EXPECT_NE(run.output.find(wanted), std::string::npos) << run.output << "\nwanted " << wanted;
+    EXPECT_TRUE(Holds(run.output, wanted));
     EXPECT_EQ(run.output.find("Elo") != std::string::npos, exitCode == 0)
         << "a finished match gives its summary, one that stopped has none:\n"
         << run.output;
@@ -233,7 +224,7 @@ TEST(Referee, ShortMatchOfTheEngineAgainstItself) {
   const std::string name = "Kestrova " + GameState{}.Version;  // as the engine's ABOUT says
   for (const std::string& piece : {"A = " + name + ", B = " + name + "\n",
                                    std::string("lost by time, memory or forfeit: A 0, B 0")})
-    EXPECT_NE(run.output.find(piece), std::string::npos) << piece << " in\n" << run.output;
+    EXPECT_TRUE(Holds(run.output, piece));
   // Two games: the root with the result and its reason, then every move with its time.
   const std::regex games(
       R"((\(;FF\[4\]GM\[4\]SZ\[15\].*PB\[Kestrova .*RE\[(B\+|W\+|0)\]C\[.*)"
@@ -289,8 +280,7 @@ TEST(Openings, BothFormsAndTheirErrors) {
   const ToolRun run = RunTool("match " + FakeEngine("pid=" + pids) + " " + FakeEngine("") +
                               " --openings " + openings);
   EXPECT_EQ(run.exitCode, 2);
-  EXPECT_NE(run.output.find(openings + ":4: offset 1,30 is off the 20x20 board"), std::string::npos)
-      << run.output;
+  EXPECT_TRUE(Holds(run.output, openings + ":4: offset 1,30 is off the 20x20 board"));
   EXPECT_EQ(ReadFile(pids), "");
 }
 
@@ -312,12 +302,12 @@ TEST(Match, ConcurrentGamesCountAsASequentialRun) {
     runs[k] = run.output;
     sgfs[k] = std::regex_replace(ReadFile(sgf), std::regex("\\d+ ms"), "N ms");
   }
-  EXPECT_NE(runs[1].find(", 3 at once;"), std::string::npos) << runs[1];
+  EXPECT_TRUE(Holds(runs[1], ", 3 at once;"));
   const std::vector<std::string> results = {"game ", "A: ", "score", "Elo", "lost"};
   EXPECT_EQ(Lines(runs[1], results), Lines(runs[0], results));
   for (const char* piece : {"A: 6 wins, 0 draws, 2 losses",
                             "game 2: B (black) vs A (white): A wins: B exceeded the turn limit"})
-    EXPECT_NE(runs[1].find(piece), std::string::npos) << piece << " in\n" << runs[1];
+    EXPECT_TRUE(Holds(runs[1], piece));
   EXPECT_EQ(sgfs[1], sgfs[0]);
   const std::regex game(R"(\(;FF\[4\]GM\[4\]SZ\[20\])");
   EXPECT_EQ(std::distance(std::sregex_iterator(sgfs[1].begin(), sgfs[1].end(), game), {}), 8);
@@ -335,7 +325,7 @@ TEST(Match, SprtStopsAClearlyUnequalMatch) {
        {"after game 2: LLR 0.13 (-2.94, 2.94)\n", "after game 46: LLR 3.07 (-2.94, 2.94)\n",
         "SPRT: H1 accepted after 46 games; the match stops\n", "46 games counted",
         "A: 46 wins, 0 draws, 0 losses\n", "after 23 pairs [0 0 0 0 23]: H1 accepted\n"})
-    EXPECT_NE(run.output.find(piece), std::string::npos) << piece << " in\n" << run.output;
+    EXPECT_TRUE(Holds(run.output, piece));
   EXPECT_EQ(run.output.find("after game 48:"), std::string::npos) << run.output;
   ExpectAllGone(pids);
 }
@@ -347,7 +337,7 @@ TEST(Match, ShardsMergedGiveTheWholeMatch) {
                             openings + " --games 12 --turn 300 --sprt -10 10";
   const ToolRun whole = RunTool(match);
   ASSERT_EQ(whole.exitCode, 0) << whole.output;
-  EXPECT_NE(whole.output.find("A: 8 wins, 0 draws, 4 losses"), std::string::npos) << whole.output;
+  EXPECT_TRUE(Holds(whole.output, "A: 8 wins, 0 draws, 4 losses"));
   std::string files;
   for (const std::string shard : {"0", "1", "2"}) {
     const std::string results = TempPath("shard" + shard + ".json");
@@ -358,15 +348,14 @@ TEST(Match, ShardsMergedGiveTheWholeMatch) {
   ASSERT_EQ(merged.exitCode, 0) << merged.output;
   const std::vector<std::string> summary = {"A = ", "score", "Elo", "lost", "SPRT"};
   EXPECT_EQ(Lines(merged.output, summary), Lines(whole.output, summary));
-  EXPECT_NE(merged.output.find("A: 8 wins, 0 draws, 4 losses"), std::string::npos);
-  EXPECT_NE(merged.output.find("12 games from 3 files"), std::string::npos) << merged.output;
+  EXPECT_TRUE(Holds(merged.output, "A: 8 wins, 0 draws, 4 losses"));
+  EXPECT_TRUE(Holds(merged.output, "12 games from 3 files"));
   // Results of a match with other settings do not merge.
   const std::string other = TempPath("other.json");
   ASSERT_EQ(RunTool(match + " --turn 301 --games 2 --results " + other).exitCode, 0);
   const ToolRun refused = RunTool("match --merge" + files + " " + other);
   EXPECT_EQ(refused.exitCode, 2);
-  EXPECT_NE(refused.output.find(other + ":1: the match settings differ"), std::string::npos)
-      << refused.output;
+  EXPECT_TRUE(Holds(refused.output, other + ":1: the match settings differ"));
 }
 
 }  // namespace

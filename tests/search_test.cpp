@@ -44,19 +44,6 @@ struct Turn : testing::Turn {
   }
 };
 
-// Search nodes made by hand: node k has the given turn and parent k - 1 (root 0).
-void Chain(Search& s, std::initializer_list<int8_t> turns) {
-  s.nodes.resize(int32_t(turns.size()));
-  s.lastNodeIndex = int32_t(turns.size()) - 1;
-  int k = 0;
-  for (int8_t turn : turns) {
-    s.nodes[k].turn = turn;
-    s.nodes[k].ParentID = k == 0 ? 0 : k - 1;
-    ++k;
-  }
-  s.nodes[0].RootFlag = 1;
-}
-
 TEST(TimeBandTest, StopRuleAtTheBandEdges) {
   using R = StopRule;
   struct Case {
@@ -162,7 +149,8 @@ TEST(PlayTurnTest, FivesInOneAreNeverMissed) {
   // clang-format off
   const Case cases[] = {
       {"own closed four against an open four",
-       MakeBoard({{5, 6}, {6, 6}, {7, 6}, {8, 6}}, {{4, 6}, {11, 11}, {11, 12}, {11, 13}, {11, 14}}),
+       MakeBoard({{5, 6}, {6, 6}, {7, 6}, {8, 6}},
+                 {{4, 6}, {11, 11}, {11, 12}, {11, 13}, {11, 14}}),
        "8,5"},
       {"own gap making seven against the opponent's four",
        MakeBoard({{11, 6}, {12, 6}, {13, 6}, {15, 6}, {16, 6}, {17, 6}, {2, 16}},
@@ -171,8 +159,8 @@ TEST(PlayTurnTest, FivesInOneAreNeverMissed) {
        MakeBoard({{11, 13}, {12, 13}, {13, 13}}, {{4, 4}, {5, 4}, {6, 4}, {8, 4}, {9, 4}, {10, 4}}),
        "6,3"},
       {"own broken four against a closed four",
-       MakeBoard({{13, 3}, {14, 3}, {16, 3}, {17, 3}, {5, 18}}, {{6, 18}, {7, 18}, {8, 18}, {9, 18}}),
-       "14,2"},
+       MakeBoard({{13, 3}, {14, 3}, {16, 3}, {17, 3}, {5, 18}},
+                 {{6, 18}, {7, 18}, {8, 18}, {9, 18}}), "14,2"},
       {"the opponent's two fives cannot both be blocked", kTwoFours, nullptr},
   };
   // clang-format on
@@ -218,8 +206,9 @@ TEST(FinalChoiceTest, VisitedChildrenCompeteOnAverage) {
   };
   for (const auto& [children, expected] : cases) {
     Search s(TestPatterns(), 1);
-    Chain(s, {Own});
     s.nodes.resize(int32_t(children.size()) + 1);
+    s.nodes[0].turn = Own;
+    s.nodes[0].RootFlag = 1;
     s.nodes[0].ChildCount = int32_t(children.size());
     s.nodes[0].FirstChild = 1;
     for (size_t k = 0; k < children.size(); ++k) {

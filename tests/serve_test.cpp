@@ -1,7 +1,6 @@
 // kestrova serve's API over loopback, the server in-process on an injected clock: whole games,
 // takebacks, refused requests, the game limit and the idle timeout; and kestrova play on a
 // smaller board through the binary.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
 #include <netinet/in.h>
@@ -14,6 +13,7 @@
 #include <cstring>
 #include <future>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <thread>
 #include <utility>
 
@@ -92,7 +92,7 @@ TEST(Serve, WholeGameAgainstTheRandomMoverThenTakeBack) {
   }
   EXPECT_EQ(game.body["turn"], "none");
   const char* end = game.body["five"].empty() ? "the board is full: a draw" : "five in a row";
-  EXPECT_NE(game.body["result"].get<std::string>().find(end), std::string::npos) << game.body;
+  EXPECT_TRUE(Holds(game.body["result"].get<std::string>(), end)) << game.body;
 
   // Each takeback goes back to just before one of the person's moves, the game on again.
   for (size_t k = 1; k <= 2; ++k) {
@@ -113,34 +113,32 @@ TEST(Serve, BadRequestsGetA4xxAndChangeNothing) {
   ASSERT_EQ(served.Move(id, 0, 0).status, 200);  // the engine answers 0,19
   const json before = served.Call("GET", game).body;
 
-  const std::tuple<std::string, std::string, int, const char*> rows[] = {
+  const std::string move = game + "/move", off = " is off the 20x20 board";
+  // clang-format off
+  const std::tuple<std::string, std::string, int, std::string> rows[] = {
       {"/api/games/0123456789abcdef/move", R"({"x":1,"y":1})", 404, "no such game"},
-      {game + "/move", R"({"x":0,"y":0})", 409, "a1 (0,0) is taken"},
-      {game + "/move", R"({"x":0,"y":19})", 409, "is taken"},
-      {game + "/move", R"({"x":20,"y":3})", 400, "off the 20x20 board"},
-      {game + "/move", R"({"x":-1,"y":3})", 400, "off the"},
-      {game + "/move", R"({"x":99999999999,"y":3})", 400, "off the"},
+      {move, R"({"x":0,"y":0})", 409, "a1 (0,0) is taken"},
+      {move, R"({"x":0,"y":19})", 409, "is taken"},
+      {move, R"({"x":20,"y":3})", 400, "20,3" + off}, {move, R"({"x":-1,"y":3})", 400, "off the"},
+      {move, R"({"x":99999999999,"y":3})", 400, "off the"},
       // Numbers past 64 bits, or past the signed ones, are named as sent.
-      {game + "/move", R"({"x":99999999999999999999,"y":3})", 400,
-       "99999999999999999999,3 is off the 20x20 board"},
-      {game + "/move", R"({"x":18446744073709551615,"y":3})", 400,
-       "18446744073709551615,3 is off the 20x20 board"},
-      {game + "/move", R"({"x":3,"y":-99999999999999999999})", 400,
-       "3,-99999999999999999999 is off the 20x20 board"},
-      {game + "/move", R"({"x":7.5,"y":3})", 400, "whole numbers"},
-      {game + "/move", R"({"x":1e30,"y":3})", 400, "whole numbers"},
-      {game + "/move", R"({"x":1,"y")", 400, "malformed JSON"},
-      {game + "/move", R"({"x":"1","y":1})", 400, "whole numbers"},
-      {game + "/move", std::string(100000, '{'), 413, "too large"},
+      {move, R"({"x":99999999999999999999,"y":3})", 400, "99999999999999999999,3" + off},
+      {move, R"({"x":18446744073709551615,"y":3})", 400, "18446744073709551615,3" + off},
+      {move, R"({"x":3,"y":-99999999999999999999})", 400, "3,-99999999999999999999" + off},
+      {move, R"({"x":7.5,"y":3})", 400, "whole numbers"},
+      {move, R"({"x":1e30,"y":3})", 400, "whole"},
+      {move, R"({"x":1,"y")", 400, "malformed JSON"}, {move, R"({"x":"1","y":1})", 400, "whole"},
+      {move, std::string(100000, '{'), 413, "too large"},
       {"/api/games", R"({"size":4})", 400, "size"},
       {"/api/games", R"({"first":"both"})", 400, "first"},
       {"/api/games", "not json", 400, "malformed JSON"},
   };
+  // clang-format on
   for (const auto& [path, body, status, message] : rows) {
     const Response r = served.Call("POST", path, body);
     EXPECT_EQ(r.status, status) << path << " " << body;
     const std::string error = r.body.is_object() ? r.body.value("error", "") : "";
-    EXPECT_NE(error.find(message), std::string::npos) << error;
+    EXPECT_TRUE(Holds(error, message));
   }
   EXPECT_EQ(served.Call("GET", game).body, before);
   EXPECT_EQ(served.table.GameCount(), 1u);
@@ -183,7 +181,7 @@ TEST(Serve, FourGamesAtOnceAndIdleOnesEnded) {
   for (int k = 0; k < 4; ++k) ids.push_back(served.NewGame().body["id"]);
   const Response busy = served.NewGame();
   EXPECT_EQ(busy.status, 503);
-  EXPECT_NE(busy.body.value("error", "").find("busy"), std::string::npos) << busy.body;
+  EXPECT_TRUE(Holds(busy.body.value("error", ""), "busy")) << busy.body;
 
   // The first game is looked at just before the others have been left for ten minutes.
   served.now = 10 * 60 * 1000 - 1;
@@ -213,39 +211,28 @@ struct RawReply {
 // length, and a request without one is what is tested. body nullptr: no length at all.
 RawReply RawRequest(int port, const std::string& method, const std::string& path,
                     const char* body) {
-  const int fd = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(uint16_t(port));
-  inet_pton(AF_INET, "127.0.0.1", &address.sin_addr);
-  const timeval patience{20, 0};
-  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
-  RawReply reply;
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    close(fd);
-    return reply;
-  }
   std::string request =
       method + " " + path + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n";
   if (body) request += "Content-Length: " + std::to_string(std::strlen(body)) + "\r\n";
   request += "\r\n" + std::string(body ? body : "");
-  if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) != ssize_t(request.size())) {
-    close(fd);
-    return reply;
-  }
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  const sockaddr_in address{AF_INET, htons(uint16_t(port)), {htonl(INADDR_LOOPBACK)}, {}};
+  const timeval patience{20, 0};
+  setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &patience, sizeof patience);
   std::string response;
   char chunk[4096];
-  for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) response.append(chunk, size_t(n));
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0 &&
+      send(fd, request.data(), request.size(), MSG_NOSIGNAL) == ssize_t(request.size()))
+    for (ssize_t n; (n = recv(fd, chunk, sizeof chunk, 0)) > 0;) response.append(chunk, size_t(n));
   close(fd);
-  const size_t headEnd = response.find("\r\n\r\n");
-  if (std::sscanf(response.c_str(), "HTTP/1.1 %d", &reply.status) != 1 ||
-      headEnd == std::string::npos)
+  RawReply reply;
+  std::smatch head, allow;
+  if (!std::regex_search(response, head, std::regex(R"(^HTTP/1.1 (\d+)([\s\S]*?\r\n)\r\n)")))
     return reply;
-  const std::string head = response.substr(0, headEnd + 2);
-  const size_t allow = head.find("\r\nAllow: ");
-  if (allow != std::string::npos)
-    reply.allow = head.substr(allow + 9, head.find("\r\n", allow + 9) - allow - 9);
-  reply.body = json::parse(response.substr(headEnd + 4), nullptr, false);
+  reply.status = std::stoi(head[1]);
+  const std::string fields = head[2];
+  if (std::regex_search(fields, allow, std::regex("\r\nAllow: ([^\r]*)"))) reply.allow = allow[1];
+  reply.body = json::parse(head.suffix().str(), nullptr, false);
   return reply;
 }
 
@@ -320,9 +307,9 @@ TEST(Play, SmallerBoardThroughThePipe) {
   for (const char* piece :
        {"  7  .  .  .  .  .  .  .  7\n", "h1 is off the board (a..g, 1..7; 0..6 as x,y)",
         "a8 is off the board", "you play b2 (1,1)", "fake-engine 0.1 plays a1 (0,0)"})
-    EXPECT_NE(output.find(piece), std::string::npos) << piece << " in\n" << output;
+    EXPECT_TRUE(Holds(output, piece));
   const std::string told = ReadFile(log);
-  EXPECT_NE(told.find("\nSTART 7\n"), std::string::npos) << told;
+  EXPECT_TRUE(Holds(told, "\nSTART 7\n"));
 }
 
 // A port another server listens on is refused, not shared.
@@ -334,9 +321,7 @@ TEST(Serve, RefusesAPortInUse) {
   const ToolRun second =
       RunTool("serve --port " + std::to_string(port) + " --engine " KESTROVA_FAKE_ENGINE_PATH);
   EXPECT_EQ(second.exitCode, 1) << second.output;
-  EXPECT_NE(second.output.find("cannot listen on 127.0.0.1 port " + std::to_string(port)),
-            std::string::npos)
-      << second.output;
+  EXPECT_TRUE(Holds(second.output, "cannot listen on 127.0.0.1 port " + std::to_string(port)));
   first.stop();
   listening.join();
 }
@@ -370,7 +355,7 @@ TEST(Signals, ServeStopsAndEndsThinkingEngines) {
   const std::string output = tool.ReadAll(20000);
   int code = -1;
   EXPECT_TRUE(tool.Exited(5000, &code) && code == 0) << output;
-  EXPECT_NE(output.find("kestrova serve: stopped; ending 1 game(s)"), std::string::npos) << output;
+  EXPECT_TRUE(Holds(output, "kestrova serve: stopped; ending 1 game(s)"));
   EXPECT_EQ(ExpectAllGone(pids), 1);
   thinking.wait();
 }

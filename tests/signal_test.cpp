@@ -95,15 +95,14 @@ TEST(Signals, MatchStopsWithTheSummaryOfItsFinishedGames) {
           "match interrupted (" + std::string(SignalName(row.signal)) + ") after " +
               std::to_string(finished) + " games",
           std::string(row.tally), std::string("Elo difference A - B: +0")})
-      EXPECT_NE(output.find(piece), std::string::npos) << piece << " in\n" << output;
+      EXPECT_TRUE(Holds(output, piece));
     EXPECT_EQ(output.find("game 7"), std::string::npos) << output;
     EXPECT_EQ(ExpectAllGone(pids), row.started);
 
     // The files hold the finished games whole: the results merge, the SGF has each game.
     const std::string merged = RunTool("match --merge " + results).output;
-    EXPECT_NE(merged.find(std::to_string(finished) + " games from 1 files"), std::string::npos)
-        << merged;
-    EXPECT_NE(merged.find(row.tally), std::string::npos) << merged;
+    EXPECT_TRUE(Holds(merged, std::to_string(finished) + " games from 1 files"));
+    EXPECT_TRUE(Holds(merged, row.tally));
     const std::string games = ReadFile(sgf);
     const std::regex whole(
         R"((\(;FF\[4\][^\n]*RE\[[BW]\+\][^\n]*\n(;[BW]\[[a-t]{2}\]C\[\d+ ms\]\n)+\)\n)*)");
@@ -141,9 +140,7 @@ TEST(Signals, PlayEndsItsEngine) {
       ASSERT_TRUE(AwaitOutput(tool, row.printed, output)) << output;
     }
     ExpectStopsOn(row.signal, tool, output);
-    EXPECT_NE(output.find("interrupted: the game is left unfinished and the engine ended"),
-              std::string::npos)
-        << output;
+    EXPECT_TRUE(Holds(output, "interrupted: the game is left unfinished and the engine ended"));
     EXPECT_EQ(ExpectAllGone(pids), 1);
   }
 }

@@ -121,21 +121,19 @@ TEST(ThreatTurnTest, FacingAVctTheRootSearchesOnlyItsRefutations) {
   ASSERT_EQ(d.threat, Verdict::Win);
   ASSERT_TRUE(d.undecided.empty());
   ASSERT_GE(d.defences.size(), 2u);
-  auto refutes = [&d](int x, int y) {
-    return std::any_of(d.defences.begin(), d.defences.end(),
-                       [&](Move m) { return m.x == x && m.y == y; });
-  };
+
   for (const int band : {0, 4}) {
     const auto [matchTime, turnTime] = kLimits[band];
     Turn t(board, matchTime, turnTime);
     t.search.useVct = true;
     const Move m = t.Play();
-    EXPECT_TRUE(refutes(m.x, m.y)) << "played " << m.x - 1 << "," << m.y - 1;
+    EXPECT_TRUE(testing::Contains(d.defences, m)) << "played " << m.x - 1 << "," << m.y - 1;
     const TreeNode& root = t.search.nodes[t.search.nodes[t.search.rootIndex].ParentID];
     ASSERT_GE(root.ChildCount, 2);
     for (int k = 1; k <= root.ChildCount; ++k) {
       const TreeNode& c = t.search.nodes[root.child(k)];
-      EXPECT_TRUE(refutes(c.x, c.y)) << "root move " << c.x - 1 << "," << c.y - 1;
+      EXPECT_TRUE(testing::Contains(d.defences, {c.x, c.y}))
+          << "root move " << c.x - 1 << "," << c.y - 1;
     }
   }
 }
