@@ -94,11 +94,9 @@ TEST(AnalyseTest, ReadsBackTheRecordsOfMatches) {
     record.blackName = "a]b\\c";
     record.reason = "B made five";
     const referee::Point points[] = {{5, 5}, {0, 11}, {6, 5}};
-    referee::Stone stone = referee::Stone::Black;
-    for (const referee::Point& p : points) {
-      record.moves.push_back({{p, stone}, 12});
-      stone = stone == referee::Stone::Black ? referee::Stone::White : referee::Stone::Black;
-    }
+    for (size_t k = 0; k < 3; ++k)
+      record.moves.push_back(
+          {{points[k], k % 2 ? referee::Stone::White : referee::Stone::Black}, 12});
     const sgf::RecordedGame game = ParseOne(referee::GameSgf(record));
     EXPECT_EQ(game.size, 12);
     EXPECT_EQ(game.rule, rule == referee::kFreestyle ? Rule::Freestyle : Rule::ExactFive);

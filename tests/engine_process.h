@@ -72,6 +72,11 @@ class EngineProcess {
   std::string ReadAll(int64_t timeoutMs) { return process_.ReadAll(timeoutMs); }
   // Waits for the engine to exit; true with its exit code when it exited normally.
   bool Exited(int64_t timeoutMs, int* exitCode);
+  // Whether it exits normally with the code.
+  bool ExitsWith(int code, int64_t timeoutMs = 10000) {
+    int got = -1;
+    return Exited(timeoutMs, &got) && got == code;
+  }
   Subprocess& process() { return process_; }
 
  private:

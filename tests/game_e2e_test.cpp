@@ -105,8 +105,7 @@ TEST(GameTest, FullGamesOnEveryBoardSize) {
   }
   for (testing::EngineProcess* p : {&engine, &self, &random}) {
     p->Send("END\r\n");
-    int code = -1;
-    EXPECT_TRUE(p->Exited(5000, &code) && code == 0);
+    EXPECT_TRUE(p->ExitsWith(0));
   }
 }
 

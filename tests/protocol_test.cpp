@@ -107,9 +107,10 @@ TEST_F(ProtocolTest, Replies) {
        "ENDS\r\nINFOS timeout_turn 5\r\nBOARDS\r\n1,1,1\r\nABOUT\r\n",
        {"UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN", "UNKNOWN",
         "UNKNOWN", "UNKNOWN", kAbout}},
-      // A block the engine does not know gets one reply, its stone lines none; a command
-      // ends it.
-      {"SWAP2BOARD\r\n7,7\r\nABOUT\r\n8,8\r\n", {"UNKNOWN", kAbout, "UNKNOWN"}},
+      // A block the engine does not know gets one reply, its stone lines and DONE none; a
+      // command ends it.
+      {"SWAP2BOARD\r\n7,7\r\n8,8\r\nDONE\r\nSWAP2BOARD\r\n7,7\r\nABOUT\r\n8,8\r\n",
+       {"UNKNOWN", "UNKNOWN", kAbout, "UNKNOWN"}},
       // Overlong lines are survived, and a long tail does not hide a command.
       {junk + "\r\nABOUT " + junk + "\r\nTURN 3,3 " + junk + "\r\nBOARD\r\n1,1,1" + junk
        + "\r\nDONE\r\n", {"UNKNOWN", kAbout, "*", "*"}},

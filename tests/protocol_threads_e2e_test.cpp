@@ -31,9 +31,7 @@ TEST(ProtocolE2E, EndOrEndOfInputStopsAThreadedSearchAtOnce) {
       engine.process().CloseStdin();
     else
       ASSERT_TRUE(engine.Send("END\r\n"));
-    int exitCode = -1;
-    ASSERT_TRUE(engine.Exited(5000, &exitCode));
-    EXPECT_EQ(exitCode, 0);
+    ASSERT_TRUE(engine.ExitsWith(0, 5000));
     EXPECT_LT(MonotonicMs() - stopAt, 3000);
   }
 }
@@ -64,9 +62,7 @@ TEST(ProtocolE2E, ManyShortThreadedSearchesAnswerLegalMoves) {
   }
   EXPECT_GE(moves, 100);
   ASSERT_TRUE(engine.Send("END\r\n"));
-  int exitCode = -1;
-  EXPECT_TRUE(engine.Exited(5000, &exitCode));
-  EXPECT_EQ(exitCode, 0);
+  EXPECT_TRUE(engine.ExitsWith(0, 5000));
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 #include <string>
+#include <tuple>
 
 #include "engine/protocol.h"
 #include "tests/search_support.h"
@@ -186,13 +187,7 @@ TEST(PlayTurnTest, FivesInOneAreNeverMissed) {
 }
 
 TEST(FinalChoiceTest, VisitedChildrenCompeteOnAverage) {
-  struct Child {
-    float total;
-    int visits;
-    int16_t sScore;
-    int8_t terminal;
-    int32_t rollout;
-  };
+  using Child = std::tuple<float, int32_t, int16_t, int8_t, int32_t>;  // as set below
   const std::pair<std::vector<Child>, int> cases[] = {
       {{{10, 2, 0, 0, 5}, {30, 2, 0, 0, 15}, {12, 1, 0, 0, 12}}, 2},
       {{{30, 2, 0, 0, 15}, {15, 1, 0, 0, 15}}, 1},  // equal averages: the earlier
@@ -213,11 +208,7 @@ TEST(FinalChoiceTest, VisitedChildrenCompeteOnAverage) {
     s.nodes[0].FirstChild = 1;
     for (size_t k = 0; k < children.size(); ++k) {
       TreeNode& n = s.nodes[int32_t(k) + 1];
-      n.Total = children[k].total;
-      n.Visits = children[k].visits;
-      n.S_Score = children[k].sScore;
-      n.isTerminal = children[k].terminal;
-      n.RolloutScore = children[k].rollout;
+      std::tie(n.Total, n.Visits, n.S_Score, n.isTerminal, n.RolloutScore) = children[k];
     }
     EXPECT_EQ(FinalChoice(s), expected);
   }

@@ -31,20 +31,8 @@ struct Response {
   json body;
 };
 
-// A GameTable behind a real server on a free loopback port, and a client for it.
-struct Served {
-  explicit Served(const std::string& engine, int64_t turnMs = 1000)
-      : table(
-            {.engine = engine, .turnMs = turnMs}, [this] { return now.load(); }, 7) {
-    table.Route(server);
-    port = server.bind_to_any_port("127.0.0.1");
-    thread = std::thread([this] { server.listen_after_bind(); });
-  }
-  ~Served() {
-    server.stop();
-    thread.join();
-  }
-
+// A client of the API on a loopback port, a connection a request.
+struct Client {
   Response Call(const std::string& method, const std::string& path, const std::string& body = "") {
     httplib::Client client("127.0.0.1", port);
     client.set_read_timeout(20, 0);
@@ -64,11 +52,26 @@ struct Served {
       if (Call("GET", game).body["turn"] == "engine") return true;
     return false;
   }
+  int port = 0;
+};
+
+// A GameTable behind a real server on a free loopback port, and a client for it.
+struct Served : Client {
+  explicit Served(const std::string& engine, int64_t turnMs = 1000)
+      : table(
+            {.engine = engine, .turnMs = turnMs}, [this] { return now.load(); }, 7) {
+    table.Route(server);
+    port = server.bind_to_any_port("127.0.0.1");
+    thread = std::thread([this] { server.listen_after_bind(); });
+  }
+  ~Served() {
+    server.stop();
+    thread.join();
+  }
 
   std::atomic<int64_t> now = 0;
   GameTable table;
   httplib::Server server;
-  int port = 0;
   std::thread thread;
 };
 
@@ -336,25 +339,15 @@ TEST(Signals, ServeStopsAndEndsThinkingEngines) {
   int port = 0;
   ASSERT_EQ(std::sscanf(banner.c_str(), "kestrova serve: play at http://127.0.0.1:%d/", &port), 1)
       << banner;
-  httplib::Client client("127.0.0.1", port);
-  client.set_read_timeout(120, 0);
-  const auto game = client.Post("/api/games", "{}", "application/json");
-  ASSERT_TRUE(game && game->status == 201);
-  const std::string path = "/api/games/" + json::parse(game->body)["id"].get<std::string>();
-  auto thinking = std::async(std::launch::async, [&] {
-    httplib::Client mover("127.0.0.1", port);
-    mover.set_read_timeout(120, 0);
-    return mover.Post(path + "/move", R"({"x":7,"y":7})", "application/json");
-  });
-  for (int k = 0; k < 2000; ++k) {
-    const auto state = client.Get(path);
-    if (state && json::parse(state->body)["turn"] == "engine") break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  Client client{port};
+  const Response game = client.NewGame();
+  ASSERT_EQ(game.status, 201);
+  const std::string id = game.body["id"];
+  auto thinking = std::async(std::launch::async, [&] { return client.Move(id, 7, 7); });
+  ASSERT_TRUE(client.EngineThinks("/api/games/" + id));
   kill(tool.process().pid(), SIGINT);
   const std::string output = tool.ReadAll(20000);
-  int code = -1;
-  EXPECT_TRUE(tool.Exited(5000, &code) && code == 0) << output;
+  EXPECT_TRUE(tool.ExitsWith(0)) << output;
   EXPECT_TRUE(Holds(output, "kestrova serve: stopped; ending 1 game(s)"));
   EXPECT_EQ(ExpectAllGone(pids), 1);
   thinking.wait();

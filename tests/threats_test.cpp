@@ -134,12 +134,11 @@ TEST(FiveCellsThroughTest, TheFivesOfAStone) {
       {"a closed one", {{7, "...OXXX"}}, {7, 7}, Own, false, 1},
       {"the gap of a broken three", {{7, "....XX.X"}}, {6, 7}, Own, false, 2},
       {"against the edge", {{7, "XXX"}}, {3, 7}, Own, false, 1},
+      // clang-format off
       {"two lines crossing",
-       {{3, ".......O"}, {4, ".......X"}, {5, ".......X"}, {6, ".......X"}, {7, "...OXXX"}},
-       {7, 7},
-       Own,
-       false,
-       2},
+       {{3, ".......O"}, {4, ".......X"}, {5, ".......X"}, {6, ".......X"}, {7, "...OXXX"}}, {7, 7},
+       Own, false, 2},
+      // clang-format on
       {"a stone already there", {{7, "....OOOO"}}, {5, 7}, Opponent, false, 2},
       {"a five beyond a gap is another stone's", {{7, "XXXX"}}, {6, 7}, Own, false, 0},
       {"the other side's stones are no help", {{7, "....OOO"}}, {3, 7}, Own, false, 0},
