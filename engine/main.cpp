@@ -14,12 +14,14 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: pbrain-kestrova [--threads N] [--no-threats] [--no-tree-probe] [--vct]\n"
+    "usage: pbrain-kestrova [--threads N] [--no-threats] [--no-tree-probe] [--no-shape-value]\n"
+    "       [--vct]\n"
     "  a gomoku engine for game managers: the protocol on stdin and stdout\n"
     "  --threads N      search threads, 1 up to the machine's cores (default 1; a manager's\n"
     "                   INFO thread_num overrides it)\n"
     "  --no-threats     play by the tree search alone, without the threat solver\n"
     "  --no-tree-probe  the solver at the root only, not probing the tree's nodes\n"
+    "  --no-shape-value leaves valued by the scan alone, not by the fitted shape value\n"
     "  --vct            the threat solver on open threes too, not only on fours\n";
 
 // A whole positive decimal number, nothing before or after it.
@@ -35,13 +37,15 @@ bool PositiveNumber(const char* text, long& value) {
 int main(int argc, char** argv) {
   using namespace kestrova;
   SteadyClock clock;  // its first reading is the zero of every time in the engine
-  bool useThreats = true, useVct = false, treeProbe = true;
+  bool useThreats = true, useVct = false, treeProbe = true, shapeValue = true;
   long threads = 1;
   for (int k = 1; k < argc; ++k) {
     if (std::strcmp(argv[k], "--no-threats") == 0) {
       useThreats = false;
     } else if (std::strcmp(argv[k], "--no-tree-probe") == 0) {
       treeProbe = false;
+    } else if (std::strcmp(argv[k], "--no-shape-value") == 0) {
+      shapeValue = false;
     } else if (std::strcmp(argv[k], "--vct") == 0) {
       useVct = true;
     } else if (std::strcmp(argv[k], "--threads") == 0) {
@@ -65,6 +69,7 @@ int main(int argc, char** argv) {
   engine->search.useThreats = useThreats;
   engine->search.useVct = useVct;
   engine->search.treeProbe = treeProbe;
+  engine->search.shapeValue = shapeValue;
   engine->defaultThreads = ClampThreads(threads);
   SetThreads(engine->search, engine->defaultThreads);
   FdReplySink out(kStdoutFd);

@@ -83,6 +83,7 @@ void ScanState::Reset(const Board& board) {
   code_.fill(0);
   template_.fill(0);
   windows_.fill(0);
+  sideWindows_ = {};
   fives_.fill(0);
   fiveWords_ = 0;
   for (auto& slots : slots_) slots.fill(0);
@@ -142,6 +143,7 @@ void ScanState::Retemplate(int window, int start, int direction, uint8_t from, u
       if (!fives_[window / 64]) fiveWords_ &= ~(uint64_t(1) << (window / 64));
     } else {
       --windows_[bucket];
+      --sideWindows_[info_[from].side - Own][bucket];
     }
     name(from, 0);
   }
@@ -152,6 +154,7 @@ void ScanState::Retemplate(int window, int start, int direction, uint8_t from, u
       fiveWords_ |= uint64_t(1) << (window / 64);
     } else {
       ++windows_[bucket];
+      ++sideWindows_[info_[to].side - Own][bucket];
     }
     name(to, to);
   }

@@ -35,14 +35,20 @@ class ScanState {
   static constexpr int32_t kFullScan = INT32_MIN;
   int32_t TryFindSPoints(SPointList& spoints, int sideToMove);
 
+  // One byte each in a cell's counts: the templates have eight values below 220.
+  static constexpr int kMaxBuckets = 8;
+  // The windows of one side (2 or 3) that match a template, by bucket (highest value first):
+  // all the side's shapes, where the list holds only the best points of the leading side.
+  const std::array<int16_t, kMaxBuckets>& SideWindows(int side) const {
+    return sideWindows_[side - Own];
+  }
+
  private:
   // A window is numbered by its start cell and direction as in the scan's order:
   // (i * kGrid + j) * 4 + direction - 1, with starts i, j in 0..21.
   static constexpr int kWindowIds = ((BoardSize + 1) * kGrid + BoardSize + 1) * 4 + 4;
   static constexpr int kWords = (kWindowIds + 63) / 64;
   static constexpr int kSlots = kCellSlots;  // the windows that can name a cell, in window order
-  // One byte each in a cell's counts: the templates have eight values below 220.
-  static constexpr int kMaxBuckets = 8;
   static constexpr uint8_t kNoPoint = 0xFF;
 
   // A cell's best point without and with crossing bonuses, worked out when the cell is
@@ -116,8 +122,9 @@ class ScanState {
   std::array<uint16_t, kWindowIds> code_{};
   std::array<uint8_t, kWindowIds> template_{};
   std::array<int32_t, kMaxBuckets> windows_{};  // matching windows per bucket
-  uint64_t fiveWords_ = 0;                      // words of fives_ that hold a five
-  std::array<uint64_t, kWords> fives_{};        // one bit per window matching a five
+  std::array<std::array<int16_t, kMaxBuckets>, 2> sideWindows_{};
+  uint64_t fiveWords_ = 0;                // words of fives_ that hold a five
+  std::array<uint64_t, kWords> fives_{};  // one bit per window matching a five
   // Per cell: the template of each window naming it there (0 for none).
   std::array<std::array<uint8_t, kSlots>, kCells> slots_{};
   // Per cell, one byte per bucket: how many of its points have that bucket's value.

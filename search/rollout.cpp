@@ -1,5 +1,6 @@
 #include <cmath>
 
+#include "patterns/shape_value.h"
 #include "search/tree.h"
 
 namespace kestrova {
@@ -7,8 +8,10 @@ namespace kestrova {
 // The node is this thread's until its value is published with its first visit.
 void Rollout(Search& search, Worker& worker, int32_t node) {
   SPointList spoints;
-  const int32_t v = ScanNode(search, worker, node, spoints);
+  int32_t v = ScanNode(search, worker, node, spoints);
   TreeNode& n = search.nodes[node];
+  if (search.shaping && v != kFiveValue && v != -kFiveValue)
+    v = ShapeValue(worker.scanState, n.turn, v);
   // Seen from the player who moved into the node.
   int32_t score = n.turn == Opponent ? v : -v;
   int8_t terminal = (score == kFiveValue || score == -kFiveValue) ? 1 : 0;

@@ -186,7 +186,11 @@ struct Search : Worker {
   // or two moves, and the proofs are backed up the tree. The fixed-iteration search never
   // probes.
   bool treeProbe = true;
-  bool probing = false;        // the probe is on for the search under way
+  bool probing = false;  // the probe is on for the search under way
+  // With useThreats: the timed search values its leaves by the shape value fitted to game
+  // results, where the scan's value alone foretold the winner barely better than a coin.
+  bool shapeValue = true;
+  bool shaping = false;        // the shape value is on for the search under way
   bool rootSolved = false;     // a root move is a proven win, or every one a proven loss
   bool rootFiveCell = false;   // either side could make five on the root's board
   bool probeCostOnly = false;  // for measuring: probe, but keep the plain search's tree

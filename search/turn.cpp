@@ -75,6 +75,7 @@ TurnResult FinishTurn(GameState& game, Search& search, Clock& clock, int x, int 
 void RunSearch(GameState& game, Search& search, Clock& clock, RootCheck* check,
                const std::vector<Move>* allowed) {
   if (search.useThreats && search.treeProbe) StartProbing(search);
+  search.shaping = search.useThreats && search.shapeValue;
   search.lastIterations = SearchWithHelpers(search, nullptr, [&] {
     int64_t iterations = 0;
     int32_t LastTreeSize = 0;
@@ -121,6 +122,7 @@ void RunSearch(GameState& game, Search& search, Clock& clock, RootCheck* check,
     return iterations;
   });
   search.probing = false;
+  search.shaping = false;
 }
 
 }  // namespace

@@ -2,6 +2,8 @@
 // real tool, and the records it must refuse.
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -163,6 +165,8 @@ TEST(AnalyseToolTest, RefusesBadRecordsAndSaysWhy) {
       {"hello", {}, 2, 0, "expected '('"},
       {"", {}, 2, 0, "no game in it"},
       {"(;SZ[21];B[aa])", {}, 2, 0, "bad board size SZ[21]"},
+      {"(;SZ[4];B[aa])", {}, 2, 0, "bad board size SZ[4]"},
+      {"(;SZ[15];B[hh](;W[ii]))", {}, 2, 0, "variations are not replayed"},
       {"(;SZ[15:15];B[aa])", {}, 2, 0, "bad board size SZ[15:15]"},
       {"(;SZ[15]RU[renju];B[hh])", {}, 2, 0, "unsupported rule RU[renju]"},
       {"(;SZ[15]AB[hh];W[ii])", {}, 2, 0, "setup stones (AB)"},
@@ -190,6 +194,37 @@ TEST(AnalyseToolTest, RefusesBadRecordsAndSaysWhy) {
   const ToolRun missing = Analyse({"/nonexistent/game.sgf"});
   EXPECT_EQ(missing.exitCode, 2);
   EXPECT_TRUE(Holds(missing.err, "cannot be read"));
+}
+
+TEST(FeaturesToolTest, OneLinePerPositionOfAWonGameWithItsWinner) {
+  const ToolRun run = RunTool("features" + Quoted({TempFile("game.sgf", kIgnoredThree)}), "", true);
+  ASSERT_EQ(run.exitCode, 0) << run.err;
+  std::vector<std::vector<int>> lines;
+  std::istringstream out(run.output);
+  for (std::string line; std::getline(out, line);) {
+    std::istringstream fields(line);
+    lines.emplace_back(std::istream_iterator<int>(fields), std::istream_iterator<int>());
+  }
+  // The positions after moves 4 to 8: the opening's stones are drawn, the last one won.
+  ASSERT_EQ(lines.size(), 5u) << run.output;
+  for (size_t k = 0; k < lines.size(); ++k) {
+    ASSERT_EQ(lines[k].size(), 19u);
+    const int toMove = k % 2 == 0 ? Own : Opponent;
+    EXPECT_EQ(lines[k][0], toMove);
+    EXPECT_EQ(lines[k][1], toMove == Own);  // black made the five
+  }
+  // White to move after black's open three: the three is black's, filed under the other side.
+  constexpr int kThreeBucket = 2, kMover = 3, kOther = 3 + 8;
+  EXPECT_GT(lines[1][kOther + kThreeBucket], 0);
+  EXPECT_EQ(lines[1][kMover + kThreeBucket], 0);
+
+  const ToolRun illegal =
+      RunTool("features" + Quoted({TempFile("bad.sgf", "(;SZ[15];B[hh];W[hh])")}), "", true);
+  EXPECT_EQ(illegal.exitCode, 0);
+  EXPECT_EQ(illegal.output, "");
+  EXPECT_TRUE(Holds(illegal.err, "game 1 left out: move 2 'hh' is on a taken cell"));
+  EXPECT_EQ(RunTool("features /nonexistent/game.sgf", "", true).exitCode, 2);
+  EXPECT_EQ(RunTool("features", "", true).exitCode, 2);
 }
 
 }  // namespace

@@ -112,7 +112,8 @@ TEST(GameTest, FullGamesOnEveryBoardSize) {
 // The engine's switches reach the search: each one still wins a game, and --help names them.
 TEST(GameTest, EverySwitchPlaysAWholeGame) {
   const GameSetup setup{"15x15", 15, 300, 120000, true, false, false};
-  for (const char* option : {"--no-tree-probe", "--no-threats", "--vct"}) {
+  const char* const options[] = {"--no-tree-probe", "--no-shape-value", "--no-threats", "--vct"};
+  for (const char* option : options) {
     testing::EngineProcess engine(testing::EngineCommand() + " " + option);
     testing::EngineProcess random("python3 '" KESTROVA_RANDOM_ENGINE "' 11");
     EXPECT_EQ(PlayGame(engine, random, setup), Result::EngineWon) << option;
@@ -120,8 +121,7 @@ TEST(GameTest, EverySwitchPlaysAWholeGame) {
   }
   testing::EngineProcess help(testing::EngineCommand() + " --help");
   const std::string usage = help.ReadAll(10000);
-  for (const char* option : {"--no-tree-probe", "--no-threats", "--vct"})
-    EXPECT_TRUE(testing::Holds(usage, option));
+  for (const char* option : options) EXPECT_TRUE(testing::Holds(usage, option));
 }
 
 }  // namespace

@@ -194,8 +194,8 @@ TEST(TreeProbeTest, ATurnPlaysTheProvenWin) {
         EXPECT_EQ(s.probes, 0);
         continue;
       }
-      EXPECT_EQ(r.x, 7);
-      EXPECT_EQ(r.y, 7);
+      // The fork at 7,7 or another win the tree proved first: the shape value can lead two
+      // threads into a longer one.
       EXPECT_TRUE(s.rootSolved);
       EXPECT_TRUE(ProvenWin(s.nodes[s.rootIndex]));  // the root has moved to the move played
       EXPECT_LT(passes, 800);

@@ -11,5 +11,6 @@ int Play(int argc, char** argv);
 int Serve(int argc, char** argv);
 int Tactics(int argc, char** argv);
 int Analyse(int argc, char** argv);
+int Features(int argc, char** argv);
 
 }  // namespace kestrova::tools

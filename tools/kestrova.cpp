@@ -16,7 +16,8 @@ constexpr const char* kUsage =
     "  play                   play the engine on a board drawn in the terminal\n"
     "  serve [--port P]       play the engine on a board in the browser\n"
     "  tactics FILE           the threat solver's verdicts, or an engine scored, on puzzles\n"
-    "  analyse GAME.sgf       a recorded game move by move: solver, engine, first losing move\n";
+    "  analyse GAME.sgf       a recorded game move by move: solver, engine, first losing move\n"
+    "  features GAME.sgf...   shape counts of recorded positions with the result, for fitting\n";
 
 }  // namespace
 
@@ -35,6 +36,7 @@ int main(int argc, char** argv) {
   if (std::strcmp(command, "serve") == 0) return Serve(argc - 2, argv + 2);
   if (std::strcmp(command, "tactics") == 0) return Tactics(argc - 2, argv + 2);
   if (std::strcmp(command, "analyse") == 0) return Analyse(argc - 2, argv + 2);
+  if (std::strcmp(command, "features") == 0) return Features(argc - 2, argv + 2);
   if (std::strcmp(command, "--help") == 0 || std::strcmp(command, "help") == 0) {
     std::fputs(kUsage, stdout);
     return 0;

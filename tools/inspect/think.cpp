@@ -21,7 +21,7 @@ namespace kestrova::tools {
 
 int Think(int argc, char** argv) {
   int64_t ms = 7000, maxMemory = 0, threads = 0;
-  bool noThreats = false, noTreeProbe = false;
+  bool noThreats = false, noTreeProbe = false, noShapeValue = false;
   ArgParser args("kestrova think",
                  "usage: kestrova think [--ms N] [--max-memory BYTES] [--threads N] < POSITION\n"
                  "  one timed search on a position read on stdin, with its speed and memory\n"
@@ -29,11 +29,13 @@ int Think(int argc, char** argv) {
                  "  --max-memory BYTES  the engine's memory limit, 0 for none (default 0)\n"
                  "  --no-threats        the tree search alone, without the threat solver\n"
                  "  --no-tree-probe     the solver at the root only, not probing the tree\n"
+                 "  --no-shape-value    leaves valued by the scan alone, not the shape value\n"
                  "  --threads N         search threads, 0 for one per core (default 0)\n");
   args.Integer("--ms", 1, 7000, ms);
   args.Integer("--max-memory", 0, int64_t(1) << 50, maxMemory);
   args.Flag("--no-threats", noThreats);
   args.Flag("--no-tree-probe", noTreeProbe);
+  args.Flag("--no-shape-value", noShapeValue);
   args.Integer("--threads", 0, 1024, threads);
   if (const auto exit = args.Parse(argc, argv)) return *exit;
   const std::string text((std::istreambuf_iterator<char>(std::cin)),
@@ -51,6 +53,7 @@ int Think(int argc, char** argv) {
   SetMemoryLimit(search, maxMemory);
   search.useThreats = !noThreats;
   search.treeProbe = !noTreeProbe;
+  search.shapeValue = !noShapeValue;
   SteadyClock clock;
   // A match clock far away: the search runs until ms, the per-turn limit less its margin.
   game.msMatchTime = 10000000;
