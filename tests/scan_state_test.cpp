@@ -1,5 +1,7 @@
 // The maintained windows against a full scan after every step of long random sequences
-// of placing and taking back stones, on boards of several sizes and on one without walls.
+// of placing and taking back stones, on boards of several sizes and on one without walls;
+// the shape counts behind the fitted leaf value, filed under the right side, and a value
+// that swaps sign with the colours.
 #include "patterns/scan_state.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +12,8 @@
 #include <vector>
 
 #include "core/position_text.h"
+#include "patterns/shape_value.h"
+#include "tests/search_support.h"
 #include "tests/threats_reference.h"
 
 namespace kestrova {
@@ -20,7 +24,7 @@ constexpr int kDi[4] = {1, 0, 1, -1}, kDj[4] = {0, 1, 1, 1};
 TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
   const Patterns patterns = BuiltPatterns();
   Scanner scanner(patterns), full(patterns);
-  ScanState state(scanner);
+  ScanState state(scanner), rebuilt(scanner);
   std::mt19937 rng(20261207);
   auto uniform = [&rng](int lo, int hi) { return std::uniform_int_distribution(lo, hi)(rng); };
   std::map<std::string, int> seen;
@@ -59,6 +63,11 @@ TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
           stones.push_back(i * kGrid + j);
         }
         ASSERT_TRUE(state.board() == board);
+        // The shape counts too, side by side, as a scan from scratch finds them.
+        rebuilt.Reset(board);
+        for (int side : {Own, Opponent})
+          ASSERT_EQ(state.SideWindows(side), rebuilt.SideWindows(side))
+              << "size " << size << " step " << step << " side " << side;
         for (int toMove : {Own, Opponent}) {
           SPointList got, want;
           const int32_t value = scanner.FindSPoints(state, got, toMove);
@@ -89,6 +98,35 @@ TEST(ScanStateTest, FollowsRandomPlacingAndTakingBackOnEveryBoardSize) {
   for (const char* what : {"five", "four", "other", "full list", "bonus 1", "bonus 2", "bonus 4"})
     EXPECT_GE(seen[what], 200) << what;
   EXPECT_GE(seen["six"], 50);  // overlines that are not fives under the exact-five rule
+}
+
+// Bucket 2 holds the points that turn an open three into an open four, bucket 1 the five
+// cell of a four.
+constexpr int kThreeBucket = 2, kFourBucket = 1;
+
+TEST(ShapeValueTest, TheOpenThreeIsItsSidesAndColoursSwapTheSign) {
+  Scanner scanner(testing::TestPatterns());
+  ScanState state(scanner);
+  // An open three of side 3 alone: its windows are side 3's, none is side 2's.
+  state.Reset(testing::Sparse(15, {{7, "....OOO"}}));
+  EXPECT_GT(state.SideWindows(Opponent)[kThreeBucket], 0);
+  EXPECT_EQ(state.SideWindows(Opponent)[kFourBucket], 0);
+  for (int n : state.SideWindows(Own)) EXPECT_EQ(n, 0);
+
+  const Board board = testing::Sparse(15, {{5, "......X"}, {7, "....OOO"}, {9, ".....X.X"}});
+  for (int toMove : {Own, Opponent}) {
+    SPointList spoints;
+    state.Reset(board);
+    const int32_t scan = scanner.FindSPoints(state, spoints, toMove);
+    const int32_t value = ShapeValue(state, toMove, scan);
+    EXPECT_LT(std::abs(value), 220);
+    // Side 3's open three: a win for it on the move, a threat to answer for side 2.
+    EXPECT_LT(value, toMove == Opponent ? -100 : 0);
+    state.Reset(testing::Swapped(board));
+    const int32_t swappedScan = scanner.FindSPoints(state, spoints, 5 - toMove);
+    EXPECT_EQ(swappedScan, -scan);
+    EXPECT_EQ(ShapeValue(state, 5 - toMove, swappedScan), -value);
+  }
 }
 
 }  // namespace

@@ -33,6 +33,13 @@ inline Board Sparse(int size, const std::vector<std::pair<int, std::string>>& ro
   return Parsed(BoardText(size, rows));
 }
 
+// The board with every stone in the other colour.
+inline Board Swapped(Board board) {
+  for (uint8_t& c : board.cells)
+    if (c == Own || c == Opponent) c = uint8_t(Own + Opponent - c);
+  return board;
+}
+
 // Two twos of side 2 crossing at 7,7: a stone there makes two open threes, and side 3, with
 // nothing of its own near, cannot stop both.
 inline const Board kFork = Sparse(15, {{1, ".O...........O."},

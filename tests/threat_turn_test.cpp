@@ -15,6 +15,7 @@ namespace {
 
 using testing::Parsed;
 using testing::Sparse;
+using testing::Swapped;
 
 // Match time, then turn time: each time band, a short turn, and "as fast as possible".
 constexpr std::pair<int64_t, int64_t> kLimits[] = {
@@ -34,13 +35,6 @@ struct Turn : testing::Turn {
     return r.played ? Move{r.x + 1, r.y + 1} : Move{-1, -1};
   }
 };
-
-Board Swapped(const Board& board) {
-  Board out = board;
-  for (auto& c : out.cells)
-    if (c >= Own) c = uint8_t(Own + Opponent - c);
-  return out;
-}
 
 ThreatBudget Unlimited() {
   return ThreatBudget{50'000'000, -1, nullptr};
