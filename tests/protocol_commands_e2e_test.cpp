@@ -1,11 +1,14 @@
-// The manager's optional commands, its clock and the exact-five rule, through the real
-// engine binary and pipes.
+// The manager's optional commands, its clock, the exact-five rule, whole games in one
+// process and searches on two threads, through the real engine binary and pipes. The engine
+// may be another build (KESTROVA_ENGINE, the Windows one under wine, which starts slowly),
+// so lower bounds on thinking time are tight and upper bounds generous.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
+#include "core/board.h"
 #include "tests/engine_process.h"
 #include "tools/referee/game_rules.h"
 
@@ -158,6 +161,97 @@ TEST(ProtocolE2E, ExactFiveRule) {
     ASSERT_EQ(engine.Reply(kReplyMs), "OK");
     EXPECT_EQ(engine.Reply(kReplyMs), row.reply) << row.what;
   }
+}
+
+// The opponent's two fours cannot both be blocked: the engine has lost.
+const std::string kLost =
+    BoardBlock({"1,0", "13,9"}, {"1,1", "1,2", "1,3", "1,4", "14,9", "15,9", "16,9", "17,9"});
+const std::string kOpening = BoardBlock({"10,10"}, {"9,9", "10,9"});
+// The engine can make a four, blocked at one end, that wins nothing: not a forced move. The
+// stones above and below the three keep it from a win by threes the search can prove.
+const std::string kTemptingFour =
+    BoardBlock({"5,5", "6,5", "7,5", "15,15"}, {"4,5", "6,4", "6,6", "10,10", "11,10"});
+
+// One process for many games, as the Linux runner plays them: START again without END.
+// Each game ends on a lost position answered with no time to think; nothing of it may
+// shorten the tempting four that follows, nor the next game's first two moves: none is forced.
+TEST(ProtocolE2E, EveryGameInOneProcessThinksItsUnforcedMoves) {
+  EngineProcess engine;
+  referee::Point last{};
+  // Sends the lines: the reply must be a move on the board, and come minMs or more later.
+  const auto plays = [&](const std::string& lines, int64_t minMs, const std::string& what) {
+    const int64_t start = MonotonicMs();
+    EXPECT_TRUE(engine.Send(lines)) << what;
+    const auto move = referee::ParseEngineMove(engine.Reply(kReplyMs));
+    EXPECT_GE(MonotonicMs() - start, minMs) << what;
+    if (move && referee::OnBoard(*move)) last = *move;
+    return move && referee::OnBoard(*move);
+  };
+  for (int game = 0; game < 4; ++game) {
+    const std::string of = " of game " + std::to_string(game);
+    ASSERT_TRUE(engine.Send("START 20\r\n"));
+    ASSERT_EQ(engine.Reply(kReplyMs), "OK");
+    // The band gives 900 ms (the turn less its reserve): at least 700 ms of it must show.
+    ASSERT_TRUE(plays("INFO timeout_match 1000000\r\nINFO timeout_turn 1000\r\n" + kOpening, 700,
+                      "the first move" + of));
+    const std::string turn = last.x == 8 && last.y == 8 ? "TURN 11,11\r\n" : "TURN 8,8\r\n";
+    ASSERT_TRUE(plays(turn, 700, "the second move" + of));
+    ASSERT_TRUE(plays("INFO timeout_turn 5\r\n" + kLost, 0, "the lost position" + of));
+    ASSERT_TRUE(plays("INFO timeout_turn 1000\r\n" + kTemptingFour, 700, "the tempting four" + of));
+  }
+}
+
+// The engine thinks 7 s on this opening (a 30 s turn); told to stop, it must be gone long
+// before that.
+TEST(ProtocolE2E, EndOrEndOfInputStopsAThreadedSearchAtOnce) {
+  for (const bool closeInput : {false, true}) {
+    SCOPED_TRACE(closeInput ? "end of input" : "END");
+    EngineProcess engine(EngineCommand() + " --threads 2");
+    ASSERT_TRUE(engine.Send("START 20\r\n"));
+    ASSERT_EQ(engine.Reply(), "OK");
+    ASSERT_TRUE(
+        engine.Send("INFO thread_num 2\r\nINFO timeout_match 1000000\r\n"
+                    "INFO timeout_turn 30000\r\nBOARD\r\n9,9,2\r\n10,10,1\r\n10,9,2\r\n"
+                    "DONE\r\n"));
+    // The search is under way once the reply is late; then the manager ends the game.
+    EXPECT_EQ(engine.Reply(300), "<timeout>");
+    const int64_t stopAt = MonotonicMs();
+    if (closeInput)
+      engine.process().CloseStdin();
+    else
+      ASSERT_TRUE(engine.Send("END\r\n"));
+    ASSERT_TRUE(engine.ExitsWith(0, 5000));
+    EXPECT_LT(MonotonicMs() - stopAt, 3000);
+  }
+}
+
+// A game of short turns (60 ms of search each) on two threads: each reply a legal move, on an empty
+// cell, and well within its turn.
+TEST(ProtocolE2E, ManyShortThreadedSearchesAnswerLegalMoves) {
+  EngineProcess engine(EngineCommand() + " --threads 2");
+  ASSERT_TRUE(engine.Send("START 20\r\nINFO timeout_match 1000000\r\nINFO timeout_turn 560\r\n"));
+  ASSERT_EQ(engine.Reply(), "OK");
+  Board board{};
+  int moves = 0;
+  // The opponent plays along a fixed walk of the board; the engine answers each stone.
+  for (int k = 0; k < 400 && moves < 120; ++k) {
+    const int x = (k * 7) % 20, y = (k * 13 + k / 20) % 20;
+    if (board.at(x + 1, y + 1) != Empty) continue;
+    board.at(x + 1, y + 1) = Opponent;
+    const int64_t start = MonotonicMs();
+    ASSERT_TRUE(engine.Send("TURN " + std::to_string(x) + "," + std::to_string(y) + "\r\n"));
+    const std::string reply = engine.Reply(5000);
+    const int64_t ms = MonotonicMs() - start;
+    const auto move = referee::ParseEngineMove(reply);
+    ASSERT_TRUE(move && referee::OnBoard(*move)) << "move " << moves << ": " << reply;
+    ASSERT_EQ(board.at(move->x + 1, move->y + 1), Empty) << "move " << moves << ": " << reply;
+    board.at(move->x + 1, move->y + 1) = Own;
+    EXPECT_LT(ms, 2000) << "move " << moves;
+    ++moves;
+  }
+  EXPECT_GE(moves, 100);
+  ASSERT_TRUE(engine.Send("END\r\n"));
+  EXPECT_TRUE(engine.ExitsWith(0, 5000));
 }
 
 }  // namespace
