@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/engine_process.h"
+#include "tests/search_support.h"
 #include "tests/threats_reference.h"
 #include "tools/analyse/analysis.h"
 #include "tools/referee/referee.h"
@@ -111,26 +112,22 @@ TEST(AnalyseTest, ReadsBackTheRecordsOfMatches) {
   }
 }
 
-// Row y = 7 of a 15 x 15 board, from x = 0; the mover is black ('x'), move in board indices.
+// Row y = 7 of a 15 x 15 board, from x = 0; the mover is black ('X'), move in board indices.
 TEST(AnalyseTest, TellsAForcedBlockFromAFreeMove) {
   const struct {
     const char* rows;
     Move move;
     bool forced;
   } cases[] = {
-      {"xoooo..........", {6, 8}, true},   // blocks white's one five, at x = 5
-      {"xoooo..........", {7, 8}, false},  // plays beside it: not the block
-      {".oooo..........", {6, 8}, false},  // two fives for white: nothing blocks them both
-      {"xoooo..xxxx....", {6, 8}, false},  // black had its own five to make instead
-      {"xoooo..x.xx....", {6, 8}, true},   // black's three stones make no five
+      {"XOOOO..........", {6, 8}, true},   // blocks white's one five, at x = 5
+      {"XOOOO..........", {7, 8}, false},  // plays beside it: not the block
+      {".OOOO..........", {6, 8}, false},  // two fives for white: nothing blocks them both
+      {"XOOOO..XXXX....", {6, 8}, false},  // black had its own five to make instead
+      {"XOOOO..X.XX....", {6, 8}, true},   // black's three stones make no five
   };
-  for (const auto& c : cases) {
-    Board board;
-    ResetBoard(board, 15);
-    for (int x = 0; x < 15; ++x)
-      if (c.rows[x] != '.') board.at(x + 1, 8) = c.rows[x] == 'x' ? Own : Opponent;
-    EXPECT_EQ(ForcedBlock(board, Own, c.move, Rule::Freestyle), c.forced) << c.rows;
-  }
+  for (const auto& c : cases)
+    EXPECT_EQ(ForcedBlock(Sparse(15, {{7, c.rows}}), Own, c.move, Rule::Freestyle), c.forced)
+        << c.rows;
 }
 
 ToolRun Analyse(const std::vector<std::string>& args) {

@@ -17,8 +17,4 @@ inline std::string BoardText(int size, const std::vector<std::pair<int, std::str
   return text;
 }
 
-inline std::string Board15(const std::vector<std::pair<int, std::string>>& rows) {
-  return BoardText(15, rows);
-}
-
 }  // namespace kestrova::testing

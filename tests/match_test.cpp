@@ -24,12 +24,6 @@ namespace {
 
 using namespace kestrova::referee;
 
-std::string ReadJoined(const std::string& path) {
-  std::string joined;
-  for (const std::string& line : FileLines(path)) joined += (joined.empty() ? "" : "|") + line;
-  return joined;
-}
-
 // The lines of text that start with one of the prefixes, sorted, since concurrent games end
 // in any order; times and memory sizes blanked, since they differ from run to run.
 std::string Lines(const std::string& text, std::vector<std::string> prefixes) {
@@ -207,7 +201,8 @@ TEST(Referee, SpeaksToEnginesAsManagersDo) {
                                 openings + " --turn 1000 --match 7000 --memory 123456789");
     ASSERT_EQ(run.exitCode, 0) << run.output;
     for (const auto& [path, expected] : {std::pair{logA, row.toA}, std::pair{logB, row.toB}}) {
-      const std::string told = ReadJoined(path);
+      std::string told;
+      for (const std::string& line : FileLines(path)) told += (told.empty() ? "" : "|") + line;
       for (std::sregex_iterator m(told.begin(), told.end(), timeLeft), end; m != end; ++m)
         EXPECT_TRUE(std::stoi((*m)[1]) <= 7000 && std::stoi((*m)[1]) > 5000) << m->str();
       EXPECT_EQ(std::regex_replace(told, timeLeft, "T"), header + expected) << row.opening;

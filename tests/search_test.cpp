@@ -25,12 +25,6 @@ Board MakeBoard(std::initializer_list<std::pair<int, int>> own,
   return board;
 }
 
-int CountDifferences(const Board& a, const Board& b) {
-  int n = 0;
-  for (int k = 0; k < kCells; ++k) n += a.cells[k] != b.cells[k];
-  return n;
-}
-
 // A whole turn of the tree search alone.
 struct Turn : testing::Turn {
   explicit Turn(const Board& board, int64_t matchTime = 10000000, int64_t turnTime = 0)
@@ -302,7 +296,9 @@ TEST(MemoryTest, CompactionKeepsTheSubtreeExactly) {
     Board board, parentBoard;
     NodeBoard(s, n, board);
     NodeBoard(s, s.nodes[n].ParentID, parentBoard);
-    EXPECT_EQ(CountDifferences(board, parentBoard), 1);
+    int differences = 0;
+    for (int k = 0; k < kCells; ++k) differences += board.cells[k] != parentBoard.cells[k];
+    EXPECT_EQ(differences, 1);
   }
 }
 
