@@ -184,11 +184,15 @@ void ScanState::WorkOut(int cell, int best) {
   CellDetail& detail = detail_[cell];
   const auto& slots = slots_[cell];
   uint64_t words[3];
+  static_assert(sizeof words == kSlots, "a cell's slots are hashed and compared as three words");
   std::memcpy(words, slots.data(), sizeof words);
   const uint64_t hash = (words[0] * 0x9E3779B97F4A7C15ULL) ^ (words[1] * 0xC2B2AE3D27D4EB4FULL) ^
                         (words[2] * 0x165667B19E3779F9ULL);
   KnownDetail& known = known_[hash >> (64 - kKnownBits)];
-  if (known.slots == slots) {
+  // Word by word: the array's own comparison is a call to memcmp on every cell worked out.
+  uint64_t knownWords[3];
+  std::memcpy(knownWords, known.slots.data(), sizeof knownWords);
+  if (((knownWords[0] ^ words[0]) | (knownWords[1] ^ words[1]) | (knownWords[2] ^ words[2])) == 0) {
     detail = known.detail;
     return;
   }
