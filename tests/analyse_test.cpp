@@ -55,6 +55,7 @@ TEST(AnalyseTest, MarksTheMoveThatIgnoredTheThreeAndAWinningLine) {
     ASSERT_EQ(a.losingPly, 6) << "vct " << vct;
     for (const PlyReport& ply : a.plies) EXPECT_EQ(ply.losing, ply.ply == 6) << ply.ply;
     EXPECT_FALSE(a.plies[5].forced);
+    EXPECT_FALSE(a.plies[5].nothingSaved) << "white could still block the three";
     const PlyReport& six = a.plies[5];
     EXPECT_EQ(six.side, Opponent);
     EXPECT_EQ(six.toMove.vcf, Verdict::Win);
@@ -68,6 +69,33 @@ TEST(AnalyseTest, MarksTheMoveThatIgnoredTheThreeAndAWinningLine) {
               0u)
         << FormatSummary(a);
     EXPECT_TRUE(Holds(FormatPly(six, 8), "<- first losing move"));
+  }
+}
+
+// Black builds two open threes crossing at 7,7 (move 9) while white plays in the corners;
+// white's block of one of them at move 10 lets the other become an open four.
+constexpr const char* kFork =
+    "(;FF[4]GM[4]SZ[15]RE[B+]\n;B[gh];W[aa];B[ih];W[oa];B[hg];W[ao];B[hi];W[oo];B[hh];W[fh]"
+    ";B[hj];W[hk];B[hf])\n";
+
+TEST(AnalyseTest, AMoveAfterWhichNothingSavedIsNotTheMistake) {
+  const sgf::RecordedGame game = ParseOne(kFork);
+  SteadyClock clock;
+  // By fours alone the block is the first move after which black wins; but nothing white
+  // could play there stopped both threes. By threes an earlier corner move is.
+  const struct {
+    bool vct;
+    int losingPly;
+    bool nothingSaved;
+  } rows[] = {{false, 10, true}, {true, 6, false}};
+  for (const auto& row : rows) {
+    const Analysis a = AnalyseGame(game, AnalyseOptions{.engineMs = 0, .vct = row.vct}, clock);
+    ASSERT_EQ(a.losingPly, row.losingPly) << "vct " << row.vct;
+    const PlyReport& losing = a.plies[size_t(row.losingPly - 1)];
+    EXPECT_FALSE(losing.forced);
+    EXPECT_EQ(losing.nothingSaved, row.nothingSaved) << "vct " << row.vct;
+    EXPECT_EQ(Holds(FormatSummary(a), "every move there lost"), row.nothingSaved)
+        << FormatSummary(a);
   }
 }
 

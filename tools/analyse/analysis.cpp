@@ -102,6 +102,23 @@ std::string DescribeEngine(const EngineChoice& e) {
   return text + value;
 }
 
+// Whether every move of mover's in the position before the losing move lost too: the opponent
+// threatened a win by fours there, and each move that stops it still lets the opponent win.
+bool NothingSaved(ThreatSolver& solver, Clock& clock, const Board& before, uint8_t mover,
+                  const AnalyseOptions& options) {
+  const DefenceResult d =
+      solver.VCFDefences(before, mover, ThreatBudget{options.vcfNodes, -1, &clock});
+  if (d.threat != Verdict::Win || !d.error.empty()) return false;
+  std::vector<Move> stops = d.defences;
+  stops.insert(stops.end(), d.undecided.begin(), d.undecided.end());
+  for (const Move m : stops) {
+    Board after = before;
+    after.at(m.x, m.y) = mover;
+    if (!Solve(solver, clock, after, OtherSide(mover), options).Wins()) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 bool LineEndsInFive(const Board& board, uint8_t attacker, const std::vector<Move>& line,
@@ -127,7 +144,9 @@ bool ForcedBlock(const Board& board, uint8_t side, Move move, Rule rule) {
          FiveCells(board, side, ownX, ownY, rule) == 0;
 }
 
-std::string SideName(uint8_t side) { return side == Own ? "black" : "white"; }
+std::string SideName(uint8_t side) {
+  return side == Own ? "black" : "white";
+}
 
 Analysis AnalyseGame(const sgf::RecordedGame& game, const AnalyseOptions& options, Clock& clock,
                      const std::function<void(const PlyReport&)>& report) {
@@ -163,6 +182,7 @@ Analysis AnalyseGame(const sgf::RecordedGame& game, const AnalyseOptions& option
       if (analysis.losingPly == 0 && ply.toMove.Wins()) {
         ply.losing = true;
         analysis.losingPly = ply.ply;
+        ply.nothingSaved = !ply.forced && NothingSaved(solver, clock, before, ply.side, options);
       }
     }
     analysis.plies.push_back(ply);
@@ -172,8 +192,7 @@ Analysis AnalyseGame(const sgf::RecordedGame& game, const AnalyseOptions& option
 }
 
 std::string FormatPly(const PlyReport& ply, int maxVctDepth) {
-  std::string text =
-      std::to_string(ply.ply) + " " + SideName(ply.side) + " " + MoveText(ply.move);
+  std::string text = std::to_string(ply.ply) + " " + SideName(ply.side) + " " + MoveText(ply.move);
   if (ply.engine) text += " | " + DescribeEngine(*ply.engine);
   if (ply.five) return text + " | five: " + SideName(ply.side) + " wins";
   if (ply.full) return text + " | the board is full: a draw";
@@ -181,7 +200,10 @@ std::string FormatPly(const PlyReport& ply, int maxVctDepth) {
   text += " | " + SideName(next) + " to move: " + Describe(ply.toMove, maxVctDepth);
   text += " | " + SideName(ply.side) + ": " + Describe(ply.mover, maxVctDepth);
   if (!ply.losing) return text;
-  return text + " <- first losing move" + (ply.forced ? " (a forced block)" : "");
+  return text + " <- first losing move" +
+         (ply.forced         ? " (a forced block)"
+          : ply.nothingSaved ? " (no move saved it)"
+                             : "");
 }
 
 std::string FormatSummary(const Analysis& analysis) {
@@ -193,7 +215,10 @@ std::string FormatSummary(const Analysis& analysis) {
          (win.vcf == Verdict::Win ? "VCF " : "VCT ") + LineText(win.line) +
          (ply.forced ? " (the move was the only block of a four: the game was lost before it, "
                        "beyond what the solver's budget proved)"
-                     : "");
+          : ply.nothingSaved
+              ? " (every move there lost: the game was lost before it, beyond what the solver's "
+                "budget proved)"
+              : "");
 }
 
 }  // namespace kestrova::analyse

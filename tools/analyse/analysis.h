@@ -16,7 +16,7 @@
 namespace kestrova::analyse {
 
 struct AnalyseOptions {
-  int64_t engineMs = 200;       // the engine's search of each position; 0: none
+  int64_t engineMs = 200;        // the engine's search of each position; 0: none
   int64_t vcfNodes = 1'000'000;  // each VCF search
   int64_t vctNodes = 200'000;    // each VCT search
   bool vct = true;
@@ -52,6 +52,9 @@ struct PlyReport {
   // The move blocked the opponent's only five when it had none of its own to make: when it
   // is the losing move, the loss came earlier, where the solver's budget could not prove it.
   bool forced = false;
+  // Likewise when the opponent threatened a win by fours before the move and every move that
+  // stopped it lost to one of its forced wins.
+  bool nothingSaved = false;
 };
 
 struct Analysis {
@@ -69,8 +72,7 @@ Analysis AnalyseGame(const sgf::RecordedGame& game, const AnalyseOptions& option
 bool ForcedBlock(const Board& board, uint8_t side, Move move, Rule rule);
 
 // Whether line, attacker first and alternating, is legal on board and ends with attacker's five.
-bool LineEndsInFive(const Board& board, uint8_t attacker, const std::vector<Move>& line,
-                    Rule rule);
+bool LineEndsInFive(const Board& board, uint8_t attacker, const std::vector<Move>& line, Rule rule);
 
 // "black", "white".
 std::string SideName(uint8_t side);
